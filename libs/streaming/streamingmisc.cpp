@@ -1,0 +1,7 @@
+#include "streamingmisc.h"
+
+streamingmisc::streamingmisc(QWidget *parent)
+    : QWidget(parent)
+{
+    setObjectName(QStringLiteral("streamingmisc"));
+}
