@@ -1,0 +1,90 @@
+#pragma once
+// A pseudo-terminal pair for serial tests: the test holds the master side and plays the device;
+// the code under test opens slavePath() as its serial port. Header-only, test thread only.
+
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QString>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <termios.h>
+#include <unistd.h>
+
+class PtyPair
+{
+public:
+    PtyPair()
+    {
+        masterFd = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+        if (masterFd < 0 || grantpt(masterFd) != 0 || unlockpt(masterFd) != 0)
+            return;
+        const char *name = ptsname(masterFd);
+        if (name)
+            path = QString::fromLocal8Bit(name);
+        // Raw on the slave side, as a serial port opened by the application would be.
+        const int slave = ::open(name, O_RDWR | O_NOCTTY);
+        if (slave >= 0) {
+            termios tio {};
+            if (tcgetattr(slave, &tio) == 0) {
+                cfmakeraw(&tio);
+                tcsetattr(slave, TCSANOW, &tio);
+            }
+            ::close(slave);
+        }
+    }
+    ~PtyPair() { closeMaster(); }
+    PtyPair(const PtyPair &) = delete;
+    PtyPair &operator=(const PtyPair &) = delete;
+
+    bool isValid() const { return masterFd >= 0 && !path.isEmpty(); }
+    QString slavePath() const { return path; }
+    int fd() const { return masterFd; }
+
+    void closeMaster()
+    {
+        if (masterFd >= 0)
+            ::close(masterFd);
+        masterFd = -1;
+    }
+
+    // Writes everything, waiting on short writes; false on error.
+    bool write(const QByteArray &data)
+    {
+        qsizetype done = 0;
+        QElapsedTimer timer;
+        timer.start();
+        while (done < data.size() && timer.elapsed() < 5000) {
+            const ssize_t n = ::write(masterFd, data.constData() + done, size_t(data.size() - done));
+            if (n > 0) {
+                done += n;
+            } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
+                return false;
+            } else {
+                pollfd p { masterFd, POLLOUT, 0 };
+                ::poll(&p, 1, 50);
+            }
+        }
+        return done == data.size();
+    }
+
+    // Whatever the application has written so far (non-blocking).
+    QByteArray readAvailable()
+    {
+        QByteArray out;
+        char chunk[4096];
+        for (;;) {
+            const ssize_t n = ::read(masterFd, chunk, sizeof chunk);
+            if (n <= 0)
+                break;
+            out.append(chunk, int(n));
+        }
+        return out;
+    }
+
+private:
+    int masterFd = -1;
+    QString path;
+};
