@@ -1,0 +1,203 @@
+#include "configxml.h"
+
+#include "uiprompts.h"
+
+#include <QDomNamedNodeMap>
+#include <QLoggingCategory>
+#include <QXmlStreamWriter>
+
+Q_LOGGING_CATEGORY(lcConfigFile, "nerio.config.xml")
+
+const char *const ConfigXML::ROOT_TAG = "modulator_configuration_file";
+const char *const ConfigXML::MODULATOR_TAG = "modulator";
+const char *const ConfigXML::SERIAL_ATTRIBUTE = "serial_number";
+const char *const ConfigXML::NAME_ATTRIBUTE = "conf_name";
+
+namespace {
+const char *const OPEN_ERROR_TITLE = "XML open error";
+const char *const OPEN_ERROR_TEXT = "Unable to open the configuration file";
+const char *const PARSE_ERROR_TEXT = "Error while trying to set XML content";
+constexpr int INDENT = 2;
+
+const QStringList &configKeys()
+{
+    static const QStringList keys { "OFDM", "constellation", "carrier_frequency", "guard_interval",
+        "inner_coder", "bandwidth", "reduction", "output", "refclockmux" };
+    return keys;
+}
+
+const QStringList &streamKeys()
+{
+    static const QStringList keys { "input_type", "IP_addr_method", "stream_IP", "stream_port" };
+    return keys;
+}
+
+QDomElement modulatorElement(const QDomElement &root, const QString &serialNumber)
+{
+    for (QDomElement e = root.firstChildElement(); !e.isNull(); e = e.nextSiblingElement()) {
+        if (e.hasAttribute(QLatin1String(ConfigXML::SERIAL_ATTRIBUTE))
+            && e.attribute(QLatin1String(ConfigXML::SERIAL_ATTRIBUTE)) == serialNumber)
+            return e;
+    }
+    return QDomElement();
+}
+
+// The DOM keeps attributes unordered; files are written in a fixed order (the section's own key list,
+// then the rest by name) so that saving the same settings always gives the same bytes.
+QStringList attributeOrder(const QDomElement &element)
+{
+    const QDomNamedNodeMap attributes = element.attributes();
+    QStringList rest;
+    for (int i = 0; i < attributes.count(); ++i)
+        rest.append(attributes.item(i).nodeName());
+    QStringList ordered;
+    for (const QStringList *known : { &configKeys(), &streamKeys() }) {
+        for (const QString &key : *known) {
+            if (rest.removeOne(key))
+                ordered.append(key);
+        }
+    }
+    rest.sort();
+    return ordered + rest;
+}
+
+void writeNode(QXmlStreamWriter &writer, const QDomNode &node)
+{
+    if (node.isText() || node.isCDATASection()) {
+        writer.writeCharacters(node.nodeValue());
+        return;
+    }
+    if (!node.isElement())
+        return;
+    const QDomElement element = node.toElement();
+    if (element.hasChildNodes())
+        writer.writeStartElement(element.tagName());
+    else
+        writer.writeEmptyElement(element.tagName());
+    for (const QString &name : attributeOrder(element))
+        writer.writeAttribute(name, element.attribute(name));
+    if (!element.hasChildNodes())
+        return;
+    for (QDomNode child = element.firstChild(); !child.isNull(); child = child.nextSibling())
+        writeNode(writer, child);
+    writer.writeEndElement();
+}
+} // namespace
+
+ConfigXML::ConfigXML(const QString &path, bool isNew)
+    : QWidget(nullptr)
+    , file(path)
+    , document(QStringLiteral("Modulator Configuration"))
+{
+    confName = path.section(QLatin1Char('/'), -1);
+    confName.remove(QStringLiteral(".xml"));
+
+    if (!file.open(QIODevice::ReadWrite)) {
+        UiPrompts::warning(this, QString::fromLatin1(OPEN_ERROR_TITLE), QString::fromLatin1(OPEN_ERROR_TEXT));
+        return;
+    }
+    QString errorText;
+    int errorLine = 0;
+    const bool parsed = document.setContent(&file, &errorText, &errorLine);
+    file.close();
+    if (!parsed) {
+        // A failed parse may leave a partial tree behind; start from an empty one.
+        document = QDomDocument(QStringLiteral("Modulator Configuration"));
+        if (!isNew) {
+            qCDebug(lcConfigFile) << "XML parse error line" << errorLine << errorText;
+            UiPrompts::warning(
+                this, QString::fromLatin1(OPEN_ERROR_TITLE), QString::fromLatin1(PARSE_ERROR_TEXT));
+        }
+        return;
+    }
+    loaded = true;
+}
+
+void ConfigXML::createRoot()
+{
+    document.clear();
+    QDomElement root = document.createElement(QLatin1String(ROOT_TAG));
+    root.setAttribute(QLatin1String(NAME_ATTRIBUTE), confName);
+    document.appendChild(root);
+}
+
+QString ConfigXML::readParam(const QString &serialNumber, const QString &key) const
+{
+    const QDomElement modulator = modulatorElement(document.documentElement(), serialNumber);
+    for (QDomElement section = modulator.firstChildElement(); !section.isNull();
+         section = section.nextSiblingElement()) {
+        if (section.hasAttribute(key)) {
+            const QString value = section.attribute(key);
+            return value.isNull() ? QStringLiteral("") : value;
+        }
+    }
+    return QString();
+}
+
+bool ConfigXML::writeParam(const QString &serialNumber, const QString &key, const QString &value)
+{
+    QDomElement root = document.documentElement();
+    if (root.isNull()) {
+        // Writing before createRoot() must not leave a file without its root.
+        createRoot();
+        root = document.documentElement();
+    }
+    QDomElement modulator = modulatorElement(root, serialNumber);
+    if (modulator.isNull()) {
+        modulator = document.createElement(QLatin1String(MODULATOR_TAG));
+        modulator.setAttribute(QLatin1String(SERIAL_ATTRIBUTE), serialNumber);
+        root.appendChild(modulator);
+        QDomElement config = document.createElement(QStringLiteral("config"));
+        for (const QString &k : configKeys())
+            config.setAttribute(k, QString());
+        QDomElement stream = document.createElement(QStringLiteral("stream_source"));
+        for (const QString &k : streamKeys())
+            stream.setAttribute(k, QString());
+        modulator.appendChild(config);
+        modulator.appendChild(stream);
+    }
+
+    bool stored = false;
+    for (QDomElement section = modulator.firstChildElement(); !section.isNull();
+         section = section.nextSiblingElement()) {
+        if (section.hasAttribute(key)) {
+            section.setAttribute(key, value);
+            stored = true;
+            break;
+        }
+    }
+    if (!stored) {
+        QDomElement other = document.createElement(QStringLiteral("other"));
+        other.setAttribute(key, value);
+        modulator.appendChild(other);
+    }
+
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        qCDebug(lcConfigFile) << "Impossible d'ouvrir le fichier XML en écriture";
+        return false;
+    }
+    const QByteArray bytes = serialized();
+    const bool written = file.write(bytes) == bytes.size();
+    file.close();
+    if (!written)
+        qCWarning(lcConfigFile) << "Short write to" << file.fileName();
+    return written;
+}
+
+QByteArray ConfigXML::serialized() const
+{
+    QByteArray out;
+    QXmlStreamWriter writer(&out);
+    writer.setCodec("UTF-8");
+    writer.setAutoFormatting(true);
+    writer.setAutoFormattingIndent(INDENT);
+    for (QDomNode node = document.firstChild(); !node.isNull(); node = node.nextSibling())
+        writeNode(writer, node);
+    writer.writeEndDocument();
+    // The writer puts a line break before the first element when there is no declaration.
+    if (out.startsWith('\n'))
+        out.remove(0, 1);
+    if (!out.isEmpty() && !out.endsWith('\n'))
+        out.append('\n');
+    return out;
+}
