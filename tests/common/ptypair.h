@@ -3,6 +3,7 @@
 // the code under test opens slavePath() as its serial port. Header-only, test thread only.
 
 #include <QByteArray>
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QString>
 
@@ -50,7 +51,8 @@ public:
         masterFd = -1;
     }
 
-    // Writes everything, waiting on short writes; false on error.
+    // Writes everything; while the pty is full it runs the event loop so the reader under test drains it.
+    // False on error or after five seconds.
     bool write(const QByteArray &data)
     {
         qsizetype done = 0;
@@ -63,8 +65,9 @@ public:
             } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
                 return false;
             } else {
+                QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
                 pollfd p { masterFd, POLLOUT, 0 };
-                ::poll(&p, 1, 50);
+                ::poll(&p, 1, 5);
             }
         }
         return done == data.size();
