@@ -16,8 +16,9 @@ class CommandHandler : public QObject
 {
     Q_OBJECT
 public:
-    // The value is the index of the command throughout the program (panel, configuration files).
-    enum RequestType {
+    // The value is the index of the command throughout the program (panel, configuration files). Scoped
+    // because the readings share their names with the blocking operations: RequestType::getID vs getID().
+    enum class RequestType {
         setInputMux = 0,
         setRefClockMux = 1,
         setMipControl = 2,
@@ -77,7 +78,7 @@ public:
     enum class RequestKind { Integer, Boolean, Text, Reading, Internal, Unsupported };
 
     struct PendingRequest {
-        RequestType type = ProcessQueue;
+        RequestType type = RequestType::ProcessQueue;
         QString text;
         int number = 0;
         bool flag = false;
@@ -163,7 +164,8 @@ private:
     bool execute(const PendingRequest &request);
     bool waitForVerdict(Wait &wait);
     bool sendAndWait(const QString &command, const QString &value, Wait &wait);
-    QString reading(RequestType type, bool *ok);
+    QString reading(RequestType type, bool *alive);
+    void parseStatusText(const QString &answer);
     void finishWait(const QList<infoMsg> &codes);
     bool emitInfo(infoMsg code);
     void scheduleQueue();
@@ -176,6 +178,8 @@ private:
     Wait *currentWait = nullptr;
     QString lastReply;
     infoMsg lastInfo = CommandOk;
+    // Verdict of the last blocking operation, taken when its wait ended (a slot may emit more meanwhile).
+    infoMsg lastVerdict = CommandOk;
     inputStatus ipStatus = NoStatus;
     inputStatus asiStatus = NoStatus;
     inputStatus pllStatus = NoStatus;

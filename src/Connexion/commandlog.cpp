@@ -1,0 +1,3 @@
+#include "commandlog.h"
+
+Q_LOGGING_CATEGORY(lcCommand, "nerio.command")
