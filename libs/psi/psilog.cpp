@@ -1,0 +1,3 @@
+#include "psilog.h"
+
+Q_LOGGING_CATEGORY(lcPsiSection, "nerio.psi.section")
