@@ -1,0 +1,90 @@
+#pragma once
+// File reader of a streaming run: reads 188-byte packets, wraps or stops at the end of the file, reports
+// the play position, renumbers continuity counters and injects replacement packets.
+// Packets are fetched by the pacing thread while it holds pipelineLock(); the setters and the seek slot are
+// called from the GUI thread and take that lock themselves.
+
+#include <QByteArray>
+#include <QMutex>
+#include <QObject>
+#include <QString>
+
+class QFile;
+
+class tsloop : public QObject
+{
+    Q_OBJECT
+public:
+    enum { loopEnabled = 0, loopDisabled = 1 };
+
+    tsloop(QObject *parent, const QString &fileName, quint64 bitrate, qint16 startOffset, int loopState,
+           bool CCcorrection, bool STARTcorrection, bool scramblingEna, bool scramblingOnPIDEna,
+           quint64 scramblingGap, quint16 PIDnumber, quint64 successiveScramblingPackets);
+    ~tsloop() override;
+
+    bool isOpen() const;
+
+    // One packet, or an empty array when the file is not open. Caller holds pipelineLock() when threads meet.
+    QByteArray nextPacket();
+    // Copies the next packet into out (188 bytes of room); returns the bytes written (188, or fewer for a
+    // file with no whole packet after its start, 0 when the file is not open).
+    int readPacket(uchar *out);
+
+    QMutex &pipelineLock() { return lock; }
+
+    void setCCcorrection(bool value);
+    void setSTARTcorrection(bool value);
+    void setLoopState(int value);
+    void setScramblingEna(bool value);
+    void setScramblingOnPIDEna(bool value);
+    void setScramblingGap(quint64 value);
+    void setSuccessiveScramblingPackets(quint64 value);
+    void setPIDnumber(quint16 value);
+
+    quint64 getReadPosition() const { return readPosition; }
+    quint64 wrapCount() const { return wraps; }
+
+public slots:
+    void newPositionFileSet(int value);
+
+signals:
+    void positionChanged(const quint64 &fileCurrentTime);
+    void loopDisable_emitStopStreaming();
+
+private:
+    int readWhole(uchar *out);
+    void wrap();
+    void continuityStage(uchar *packet);
+    bool injectionStage(const uchar *packet);
+    void resetInjection();
+    void forgetIncomingCounters();
+
+    QMutex lock;
+    QFile *file = nullptr;
+    quint64 bitrate;
+    qint16 startOffset;
+    quint64 readPosition = 0;
+    quint64 currentSeconds = 0;
+    quint64 lastEmittedSeconds = ~quint64(0);
+    int loopState;
+    quint64 wraps = 0;
+
+    bool CCcorrection;
+    bool STARTcorrection;
+    quint16 currentPid = 0;
+    quint8 lastCc[8192];
+    // Counter of the previous incoming packet per PID, 0x10 when unknown: a packet repeating it is the
+    // legal duplicate and keeps the previous outgoing counter. Forgotten at wraps and seeks, where the
+    // incoming counters break anyway.
+    quint8 lastInCc[8192];
+    bool lastWasDuplicate[8192];
+
+    bool scramblingEna;
+    bool scramblingOnPIDEna;
+    quint16 PIDnumber;
+    quint64 scramblingGap;
+    quint64 successiveScramblingPackets;
+    quint64 runCount = 0;
+    quint64 gapCount = 0;
+    QByteArray replacementPacket;
+};

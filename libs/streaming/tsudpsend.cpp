@@ -1,0 +1,132 @@
+#include "tsudpsend.h"
+
+#include "muldiv.h"
+#include "pacingclock.h"
+#include "streaminglog.h"
+#include "tsstamp.h"
+
+#include <QMutex>
+#include <QUdpSocket>
+
+namespace {
+constexpr int PKT_SIZE = 188;
+}
+
+tsudpsend::tsudpsend(tsstamp *source_, quint32 bitrate_, const QHostAddress &destination_, quint16 port_,
+                     quint8 packetsPerDatagram_, bool rtpEnabled_)
+    : source(source_)
+    , destination(destination_)
+    , port(port_)
+    , packetsPerDatagram(packetsPerDatagram_)
+    , payloadBytes(quint32(packetsPerDatagram_) * PKT_SIZE)
+    , bitrate(bitrate_)
+    , rtpEnabled(rtpEnabled_)
+    , schedule(bitrate_, quint32(packetsPerDatagram_) * PKT_SIZE * 8)
+    , clock(&pacingclock::nowNs)
+{
+    buffer.reserve(RTP_HEADER_SIZE + int(payloadBytes));
+}
+
+tsudpsend::~tsudpsend() = default;
+
+bool tsudpsend::openSocket()
+{
+    socket = std::make_unique<QUdpSocket>();
+    // An ephemeral local port: bound to the destination port with address sharing, a local receiver on that
+    // port could be handed the stream's own datagrams instead of the intended socket.
+    const bool bound = socket->bind(
+        destination.protocol() == QAbstractSocket::IPv6Protocol ? QHostAddress::AnyIPv6 : QHostAddress::AnyIPv4, 0);
+    if (!bound)
+        qCWarning(lcStreaming) << "sender socket bind failed:" << socket->errorString();
+    // Room for a catch-up after a stall without losing datagrams in the kernel.
+    socket->setSocketOption(QAbstractSocket::SendBufferSizeSocketOption, 1 << 20);
+    if (destination.isMulticast())
+        socket->setSocketOption(QAbstractSocket::MulticastTtlOption, 1);
+    return bound;
+}
+
+void tsudpsend::closeSocket()
+{
+    socket.reset();
+}
+
+void tsudpsend::setClock(std::function<qint64()> clock_)
+{
+    clock = std::move(clock_);
+}
+
+void tsudpsend::resetClock()
+{
+    schedule = pacer(bitrate, payloadBytes * 8);
+}
+
+quint32 tsudpsend::rtpTimestamp(qint64 elapsedNs)
+{
+    if (elapsedNs < 0)
+        return 0;
+    // Wide product: ns * 90 000 passes 2^64 after 57 hours.
+    return quint32(muldiv::floorDiv(quint64(elapsedNs), 90000, 1000000000));
+}
+
+bool tsudpsend::buildDatagram(qint64 rtpElapsedNs)
+{
+    buffer.resize(int(payloadBytes) + (rtpEnabled ? RTP_HEADER_SIZE : 0));
+    uchar *out = reinterpret_cast<uchar *>(buffer.data());
+    if (rtpEnabled) {
+        const quint32 ts = rtpTimestamp(rtpElapsedNs);
+        out[0] = 0x80;
+        out[1] = 0xA1;
+        out[2] = uchar(sequence >> 8);
+        out[3] = uchar(sequence);
+        out[4] = uchar(ts >> 24);
+        out[5] = uchar(ts >> 16);
+        out[6] = uchar(ts >> 8);
+        out[7] = uchar(ts);
+        out[8] = out[9] = out[10] = out[11] = 0xFF;
+        out += RTP_HEADER_SIZE;
+    }
+    // Only whole packets go out: a reader that keeps returning part packets (a file with no whole packet
+    // after its start) starves the datagram instead of filling it with fragments.
+    int filled = 0;
+    int attempts = 0;
+    const int maxAttempts = 2 * packetsPerDatagram + 2;
+    if (pipelineLock)
+        pipelineLock->lock();
+    while (filled < packetsPerDatagram && attempts < maxAttempts) {
+        ++attempts;
+        if (source->readPacket(out + filled * PKT_SIZE) == PKT_SIZE)
+            ++filled;
+    }
+    if (pipelineLock)
+        pipelineLock->unlock();
+    if (filled < packetsPerDatagram)
+        return false;
+    if (rtpEnabled)
+        ++sequence;
+    return true;
+}
+
+qint64 tsudpsend::sendDue()
+{
+    qint64 now = clock();
+    if (!schedule.isStarted()) {
+        schedule.restart(now);
+        rtpOrigin = now;
+        stallsBefore = stallCount.load(std::memory_order_relaxed);
+    }
+    for (int sent = 0; sent < maxPerCall && schedule.isDue(now); ++sent) {
+        if (buildDatagram(now - rtpOrigin)) {
+            if (socket && socket->writeDatagram(buffer, destination, port) != buffer.size())
+                errorCount.fetch_add(1, std::memory_order_relaxed);
+            datagramCount.fetch_add(1, std::memory_order_relaxed);
+            packetCount.fetch_add(packetsPerDatagram, std::memory_order_relaxed);
+        } else {
+            starvedCount.fetch_add(1, std::memory_order_relaxed);
+        }
+        // A refused or starved datagram still takes its slot, so the schedule never speeds up to make up.
+        schedule.sent(now);
+        stallCount.store(stallsBefore + schedule.stallCount(), std::memory_order_relaxed);
+        now = clock();
+    }
+    return schedule.nextDeadline();
+}
