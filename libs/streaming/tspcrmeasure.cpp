@@ -20,7 +20,7 @@ tspcrmeasure::tspcrmeasure(QObject *parent, const QString &fileName)
     if (file->open(QIODevice::ReadOnly)) {
         resetScan();
     } else {
-        qCWarning(lcStreaming) << "cannot open" << fileName << file->errorString();
+        qCDebug(lcStreaming) << "cannot open" << fileName << file->errorString();
     }
 }
 
@@ -35,6 +35,11 @@ tspcrmeasure::~tspcrmeasure()
 bool tspcrmeasure::isOpen() const
 {
     return file->isOpen();
+}
+
+QString tspcrmeasure::openError() const
+{
+    return file->isOpen() ? QString() : file->errorString();
 }
 
 qint64 tspcrmeasure::getFileSize() const

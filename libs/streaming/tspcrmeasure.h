@@ -28,6 +28,8 @@ public:
     ~tspcrmeasure() override;
 
     bool isOpen() const;
+    // Why the file could not be opened; empty when it is open.
+    QString openError() const;
 
     // Byte offset of the first packet start, or -1 when no grid is found in the first
     // SYNC_SEARCH_LIMIT bytes. A grid needs sync bytes at +188, +376 and +564 (as many of them as
