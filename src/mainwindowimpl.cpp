@@ -46,6 +46,7 @@ void MainWindowImpl::newModulator(bool editTitle)
     configPanel = new ConfigurationPanel(this);
     streamPanel = new streamingpanel(this, configPanel);
     testPanel = new streamingmisc(this);
+    configPanel->createCommandHandler(configPanel->connection());
 
     ui->tabWidget->clear();
     ui->tabWidget->addTab(configPanel, QStringLiteral("Configuration"));

@@ -1,19 +1,174 @@
 #pragma once
-// The "Configuration" page: one modulator's session and parameters. Placeholder until the page lands;
-// it already owns the device link so the main window's construction order holds. GUI thread only.
+// The "Configuration" page: one modulator's parameters, identity and status, and its session over the
+// device link (connect, log in, poll, apply), plus saving and loading parameter files. The panel owns
+// its Connection; its CommandHandler is created on request by the main window. GUI thread only.
 
+#include "commandhandler.h"
+#include "connection.h"
+
+#include <QList>
+#include <QPointer>
+#include <QStringList>
 #include <QWidget>
 
-class Connection;
+#include <memory>
+
+namespace Ui {
+class ConfigurationPanel;
+}
+
+class ConfigXML;
+class Mux;
+class QLabel;
+class QTimer;
 
 class ConfigurationPanel : public QWidget
 {
     Q_OBJECT
 public:
+    enum connectionStatus_T { NotConnected = 0, ConnectionInProgress = 1, Connected = 2 };
+    Q_ENUM(connectionStatus_T)
+
+    static constexpr int FIRST_POLL_DELAY_MS = 100;
+    static constexpr int POLL_INTERVAL_MS = 1000;
+    static constexpr int TELNET_PORT = 23;
+    static constexpr int MAX_ATTENUATION_DB = 30;
+
     explicit ConfigurationPanel(QWidget *parent = nullptr);
+    ~ConfigurationPanel() override;
 
     Connection *connection() const { return modulatorConnection; }
+    void createCommandHandler(Connection *link);
+    CommandHandler *commandEngine() const { return commandHandler; }
+
+    // The thirteen values of a save: the seven selector texts, multicast address, port, frequency,
+    // attenuation, addressing method and output state.
+    QStringList collectConfig() const;
+
+    void setLoginPassword(const QString &loginName, const QString &loginPassword);
+    void setCOMPort(const QString &portName);
+    void setIPAddress(const QString &address);
+    void setIPConfig(const QString &address, const QString &ipPort, bool isUnicast);
+    void setIPConfigFromDevice(const QString &method, const QString &unicastAddr, const QString &multicastAddr,
+        const QString &ipPort);
+    // Frequency display: ignores a frequency outside the band; the channel text is a combo item, a bare
+    // number or a "Between Channel" text.
+    void setFrequency(const QString &frequencyText, const QString &channelText);
+    void setOutputStateFromText(const QString &text);
+    void setRefClockFromText(const QString &text);
+    void setMipControlFromText(const QString &text);
+    void setAddressingMethodFromText(const QString &text);
+
+    QString frequencyText() const { return frequency; }
+    QString attenuationText() const { return attenuation; }
+    bool isOutputOn() const { return outputState; }
+    bool isMipControlled() const { return mipControl; }
+    bool isUnicast() const { return unicast; }
+    QString multicastAddressText() const { return multicastAddress; }
+    QString unicastAddressText() const { return unicastAddress; }
+    QString portText() const { return port; }
+    QString serialNumberText() const { return serialNumber; }
+    QString comPortName() const { return comPort; }
+    QString ipAddressText() const { return ipAddress; }
+    int connectionKind() const { return connectionType; }
+    QString loginName() const { return login; }
+    // Input type, reference clock, code rate, guard interval, constellation, bandwidth, transmission mode.
+    const QList<Mux *> &selectors() const { return muxList; }
+    bool isPolling() const { return !statusTimer.isNull(); }
+
+    // Ports to offer beside the enumerated ones: a port named on the command line (pseudo-terminals and
+    // some adapters are never enumerated).
+    QStringList extraSerialPorts() const { return presetPorts; }
+    void addPresetSerialPort(const QString &portName);
+
+    // Antenna bar level 0..4 for an attenuation in dB.
+    static int attenuationBarLevel(int attenuationDb);
+
+signals:
+    void switchOK();
+    void changeLoginButtonToolTip(ConfigurationPanel::connectionStatus_T connection);
+    void timeoutSignal();
+    void info(CommandHandler::infoMsg msg);
+
+public slots:
+    void configIP();
+    void configLoginIP();
+    void configSerialIP();
+    void configFreq();
+    void on_currentConfigButton_clicked();
+    void askInputState();
+    void setInputState(CommandHandler::infoMsg &info, QList<CommandHandler::inputStatus> input, QString rawbitrate,
+        QString netbitrate, QString globalStatus);
+    void updateLoginButtonToolTip(ConfigurationPanel::connectionStatus_T connection);
+    void updateConfigFromModulator(CommandHandler::infoMsg &info, QString &getParam);
+    void updateIPConfigFromModulator(CommandHandler::infoMsg &info, QString &getParam);
+    void setConfigFromXML();
+    void saveConfigToXML();
+    void setAttenuationLevel(int value);
+    void setAttenuationLevelFromWheel(int delta);
+    void on_outputSliderButton_clicked();
+    void on_applyConfigButton_clicked();
+    void on_autoInputCheckBox_clicked();
+    void on_autoClockCheckBox_clicked();
+    void displayIPConfig();
+    void errorFromConnection(Connection::ConnectionError error);
+    void connectionEstablished();
+    void on_loginButton_clicked();
+    void loginProcedure(Connection::LogRequest request);
+    void commandInfo(CommandHandler::infoMsg msg);
+    void on_mipCheckBox_clicked();
+    void resetUiStatus();
 
 private:
-    Connection *modulatorConnection;
+    void createSelectors();
+    void setIndicator(QLabel *indicator, int statusCode);
+    void setAntennaImage(bool green, int attenuationDb);
+    void applyAutoCheckBox(bool ticked, Mux *selector);
+    void readProductIdentity();
+    bool linkOpen() const;
+    void startPoll();
+    void stopPoll();
+    void dropLinkConnections();
+    void teardown();
+    static QString replyValue(const QStringList &lines, const QString &key);
+
+    Ui::ConfigurationPanel *ui;
+
+    Mux *inputMux = nullptr;
+    Mux *clockMux = nullptr;
+    Mux *codeRateMux = nullptr;
+    Mux *guardMux = nullptr;
+    Mux *constellationMux = nullptr;
+    Mux *bandwidthMux = nullptr;
+    Mux *ofdmMux = nullptr;
+    QList<Mux *> muxList;
+
+    QString frequency = QStringLiteral("666.000");
+    QString attenuation = QStringLiteral("0");
+    bool outputState = false;
+    bool mipControl = false;
+    bool unicast = false;
+    QString multicastAddress;
+    QString unicastAddress;
+    QString port;
+
+    QString serialNumber = QStringLiteral("not found");
+    QString login = QStringLiteral("admin");
+    QString password = QStringLiteral("korva");
+    QString comPort;
+    QString ipAddress;
+    int connectionType = 1;
+    bool firstPoll = true;
+    QPointer<QTimer> statusTimer;
+    Connection *modulatorConnection = nullptr;
+    CommandHandler *commandHandler = nullptr;
+    QList<int> tuningValues;
+    std::unique_ptr<ConfigXML> configFile;
+    QStringList presetPorts;
+
+    QMetaObject::Connection connectedLink;
+    QMetaObject::Connection errorLink;
+    QMetaObject::Connection logLink;
+    QMetaObject::Connection infoLink;
+    QList<QMetaObject::Connection> pollLinks;
 };

@@ -1,0 +1,455 @@
+// The Configuration page's session: connecting, the login dialogue, the status poll, the modulator's
+// replies, applying settings and the connection button.
+
+#include "configurationpanel.h"
+#include "ui_configurationpanel.h"
+
+#include "channelplan.h"
+#include "mux.h"
+#include "uiprompts.h"
+
+#include <QLoggingCategory>
+#include <QRegularExpression>
+#include <QTimer>
+
+Q_DECLARE_LOGGING_CATEGORY(lcPanel)
+
+namespace {
+const char *const DISCONNECTED_ICON = ":/connexionPanel/Actions-network-disconnect-icon.png";
+const char *const CONNECTED_ICON = ":/connexionPanel/Actions-network-connect-icon.png";
+const char *const IPV4_PATTERN = "^((25[0-5]|2[0-4][0-9]|[01]?[0-9][0-9]?).){3}(25[0-5]|2[0-4][0-9]|[01]?[0-9][0-9]?)$";
+// Leading words of a reply line and their separator ("Product type : ").
+const char *const LABEL_PATTERN = "^[a-z A-Z]+ : ";
+const char ESCAPE = 27;
+
+const char *const NO_CONNEXION_TITLE = "No connexion found";
+const char *const NO_CONNEXION_TEXT = "Please connect to your modulator before.";
+
+struct IdentityField
+{
+    const char *prefix;
+    QLabel *Ui::ConfigurationPanel::*label;
+};
+const IdentityField IDENTITY_FIELDS[] = {
+    { "Product type : ", &Ui::ConfigurationPanel::typeLabel },
+    { "Product serial number : ", &Ui::ConfigurationPanel::serialLabel },
+    { "Product MAC address : ", &Ui::ConfigurationPanel::macLabel },
+    { "Product version : ", &Ui::ConfigurationPanel::versionLabel },
+    { "Product manufacturing date : ", &Ui::ConfigurationPanel::manufacturingLabel },
+    { "Product options : ", &Ui::ConfigurationPanel::optionsLabel },
+};
+
+// Reply keys, in selector-list order.
+const char *const PARAMETER_KEYS[] = { "Input mux", "Ref clock mux", "Code Rate", "Guard Interval", "Constellation",
+    "Bandwidth", "Transmission Mode" };
+
+const QRegularExpression &labelPattern()
+{
+    static const QRegularExpression pattern(QString::fromLatin1(LABEL_PATTERN));
+    return pattern;
+}
+
+const QString SERIAL_PREFIX = QStringLiteral("Product serial number : ");
+}
+
+bool ConfigurationPanel::linkOpen() const
+{
+    return modulatorConnection->isConnected(2);
+}
+
+void ConfigurationPanel::on_loginButton_clicked()
+{
+    if (linkOpen()) {
+        modulatorConnection->disconnectFromHost(true);
+        emit changeLoginButtonToolTip(NotConnected);
+        stopPoll();
+        disconnect(infoLink);
+        disconnect(logLink);
+        return;
+    }
+    emit changeLoginButtonToolTip(ConnectionInProgress);
+    modulatorConnection->setLogState(Connection::WaitLogin);
+    dropLinkConnections();
+    logLink = connect(modulatorConnection, &Connection::logProcess, this, &ConfigurationPanel::loginProcedure);
+
+    if (connectionType == 1) {
+        qCDebug(lcPanel) << "COM select!";
+        connectedLink
+            = connect(modulatorConnection, &Connection::connected, this, &ConfigurationPanel::connectionEstablished);
+        errorLink = connect(modulatorConnection, &Connection::error, this, &ConfigurationPanel::errorFromConnection);
+        modulatorConnection->connectCOMToHost(comPort);
+        return;
+    }
+    qCDebug(lcPanel) << "IP select";
+    if (!QRegularExpression(QString::fromLatin1(IPV4_PATTERN)).match(ipAddress).hasMatch()) {
+        UiPrompts::warning(this, QStringLiteral("IP error"), QStringLiteral("Invalid format for IP address"));
+        // Back to idle: left "in progress", every connection button would stay disabled for good.
+        dropLinkConnections();
+        emit changeLoginButtonToolTip(NotConnected);
+        return;
+    }
+    connectedLink
+        = connect(modulatorConnection, &Connection::connected, this, &ConfigurationPanel::connectionEstablished);
+    errorLink = connect(modulatorConnection, &Connection::error, this, &ConfigurationPanel::errorFromConnection);
+    modulatorConnection->connectIPToHost(ipAddress, TELNET_PORT);
+}
+
+void ConfigurationPanel::connectionEstablished()
+{
+    // ESC wakes the console and makes it print its login prompt.
+    modulatorConnection->sendData(QString(QChar(ESCAPE)));
+    disconnect(connectedLink);
+    if (commandHandler) {
+        disconnect(infoLink);
+        infoLink = connect(commandHandler, &CommandHandler::info, this, &ConfigurationPanel::commandInfo);
+    }
+}
+
+void ConfigurationPanel::loginProcedure(Connection::LogRequest request)
+{
+    switch (request) {
+    case Connection::LoginRequest:
+        modulatorConnection->sendData(login + QStringLiteral("\r\n"));
+        modulatorConnection->setLogState(Connection::WaitPassword);
+        break;
+    case Connection::PasswordRequest:
+        modulatorConnection->sendData(password + QStringLiteral("\r\n"));
+        modulatorConnection->setLogState(Connection::WaitResult);
+        break;
+    case Connection::Logged:
+        qCDebug(lcPanel) << "Launching modulator...";
+        if (commandHandler)
+            commandHandler->sendCommandToModulator(QStringLiteral("./modulator"), QString());
+        emit changeLoginButtonToolTip(Connected);
+        break;
+    case Connection::LoginError:
+    case Connection::PasswordError:
+        UiPrompts::critical(
+            this, QStringLiteral("Login error"), QStringLiteral("Access denied\nCheck your login/password values !"));
+        teardown();
+        break;
+    default:
+        UiPrompts::warning(this, QStringLiteral("Login error"), QStringLiteral("Bad request in login process!"));
+        teardown();
+        break;
+    }
+}
+
+void ConfigurationPanel::dropLinkConnections()
+{
+    disconnect(connectedLink);
+    disconnect(logLink);
+    disconnect(errorLink);
+}
+
+void ConfigurationPanel::teardown()
+{
+    dropLinkConnections();
+    disconnect(infoLink);
+    emit changeLoginButtonToolTip(NotConnected);
+    modulatorConnection->disconnectFromHost(true);
+    stopPoll();
+}
+
+void ConfigurationPanel::commandInfo(CommandHandler::infoMsg msg)
+{
+    // Stays connected for the whole session: a later time-out must still end it.
+    switch (msg) {
+    case CommandHandler::ModulatorLaunched:
+        dropLinkConnections();
+        startPoll();
+        break;
+    case CommandHandler::UnsupportedCommand:
+        UiPrompts::warning(this, QStringLiteral("Command error"), QStringLiteral("Unsupported command"));
+        break;
+    case CommandHandler::UnsupportedValue:
+        UiPrompts::warning(this, QStringLiteral("Command error"), QStringLiteral("Unsupported command value"));
+        break;
+    case CommandHandler::CommandTimeout:
+        UiPrompts::critical(this, QStringLiteral("Command information"),
+            QStringLiteral("No response from product received, check your connection"));
+        teardown();
+        break;
+    default:
+        break;
+    }
+}
+
+void ConfigurationPanel::errorFromConnection(Connection::ConnectionError error)
+{
+    switch (error) {
+    case Connection::UnknownError:
+        UiPrompts::warning(this, QStringLiteral("Connexion error"), QStringLiteral("Unknown error!"));
+        break;
+    case Connection::ComPortUnavailable:
+        UiPrompts::critical(
+            this, QStringLiteral("Connexion fail"), QStringLiteral("Unable to open the specified COM port!"));
+        break;
+    case Connection::HostUnreachable:
+        UiPrompts::critical(
+            this, QStringLiteral("Connexion fail"), QStringLiteral("Fail to connect to host (maybe invalid address)"));
+        break;
+    case Connection::ConnectionTimeout:
+        UiPrompts::critical(this, QStringLiteral("Connexion error"), QStringLiteral("Connexion timeout!"));
+        break;
+    default:
+        break;
+    }
+    // All three link connections go: kept, the next attempt would add a second copy of each and answer
+    // every prompt twice.
+    dropLinkConnections();
+    modulatorConnection->disconnectFromHost(true);
+    stopPoll();
+    disconnect(infoLink);
+    emit changeLoginButtonToolTip(NotConnected);
+}
+
+void ConfigurationPanel::startPoll()
+{
+    if (!commandHandler)
+        return;
+    stopPoll();
+    statusTimer = new QTimer(this);
+    statusTimer->setSingleShot(true);
+    pollLinks = {
+        connect(commandHandler, &CommandHandler::inputStatusReady, this, &ConfigurationPanel::setInputState),
+        connect(commandHandler, &CommandHandler::allParamReady, this, &ConfigurationPanel::updateConfigFromModulator),
+        connect(commandHandler, &CommandHandler::IPParamReady, this, &ConfigurationPanel::updateIPConfigFromModulator),
+        connect(statusTimer, &QTimer::timeout, this, &ConfigurationPanel::askInputState),
+    };
+    statusTimer->start(FIRST_POLL_DELAY_MS);
+    firstPoll = true;
+}
+
+void ConfigurationPanel::stopPoll()
+{
+    if (statusTimer) {
+        for (const QMetaObject::Connection &link : qAsConst(pollLinks))
+            disconnect(link);
+        pollLinks.clear();
+        statusTimer->stop();
+        // May be running its own timeout slot (a time-out inside the poll ends the session).
+        statusTimer->deleteLater();
+        statusTimer = nullptr;
+    }
+    firstPoll = false;
+}
+
+void ConfigurationPanel::askInputState()
+{
+    if (!commandHandler)
+        return;
+    if (firstPoll) {
+        on_currentConfigButton_clicked();
+        readProductIdentity();
+        firstPoll = false;
+    }
+    // The first reads may have ended the session (time-out); nothing more to ask then.
+    if (statusTimer)
+        commandHandler->askModulator(CommandHandler::RequestType::getStatus);
+}
+
+void ConfigurationPanel::readProductIdentity()
+{
+    const QStringList lines = commandHandler->getID().split(QLatin1Char('\n'));
+    for (const IdentityField &field : IDENTITY_FIELDS) {
+        const QString prefix = QString::fromLatin1(field.prefix);
+        for (const QString &line : lines) {
+            if (!line.startsWith(prefix))
+                continue;
+            QString value = line;
+            value.remove(labelPattern());
+            (ui->*field.label)->setText(value);
+            // The files are keyed by this number; keep it even if the parameter reply's own read failed.
+            if (prefix == SERIAL_PREFIX)
+                serialNumber = line.mid(SERIAL_PREFIX.size());
+            break;
+        }
+    }
+}
+
+void ConfigurationPanel::setInputState(CommandHandler::infoMsg &info, QList<CommandHandler::inputStatus> input,
+    QString rawbitrate, QString netbitrate, QString globalStatus)
+{
+    Q_UNUSED(globalStatus)
+    if (info == CommandHandler::CommandOk) {
+        QLabel *const indicators[] = { ui->IPOK, ui->ASIOK, ui->PLLOK };
+        for (int i = 0; i < 3 && i < input.size(); ++i)
+            setIndicator(indicators[i], int(input[i]));
+        ui->rawbitrate->setText(rawbitrate + QStringLiteral("Mbps (Raw)"));
+        ui->netbitrate->setText(netbitrate + QStringLiteral("Mbps (Net)"));
+    }
+    if (statusTimer)
+        statusTimer->start(POLL_INTERVAL_MS);
+}
+
+void ConfigurationPanel::updateLoginButtonToolTip(ConfigurationPanel::connectionStatus_T status)
+{
+    QPushButton *button = ui->loginButton;
+    switch (status) {
+    case NotConnected: {
+        button->setIcon(QIcon(QString::fromLatin1(DISCONNECTED_ICON)));
+        const QString target = connectionType == 1 ? comPort : ipAddress;
+        if (target.isEmpty()) {
+            button->setToolTip(QStringLiteral("No interface configured"));
+            button->setEnabled(false);
+        } else {
+            button->setToolTip(connectionType == 1 ? QStringLiteral("Click to connect to ") + comPort
+                                                   : QStringLiteral("Click to connect to host (") + ipAddress + ")");
+            button->setEnabled(true);
+        }
+        ui->loginSerialButton->setEnabled(true);
+        break;
+    }
+    case ConnectionInProgress:
+        button->setToolTip(QStringLiteral("Connection in progress, be patient"));
+        button->setEnabled(false);
+        ui->loginIPButton->setEnabled(false);
+        ui->loginSerialButton->setEnabled(false);
+        break;
+    case Connected: {
+        button->setIcon(QIcon(QString::fromLatin1(CONNECTED_ICON)));
+        QString text;
+        if (!ipAddress.isEmpty())
+            text = QStringLiteral("Connected to host (") + ipAddress + ")";
+        else
+            text = QStringLiteral("Connected to ") + comPort;
+        if (ipAddress.isEmpty() && comPort.isEmpty())
+            qCDebug(lcPanel) << "updateLoginButtonToolTip, non interface configured";
+        button->setToolTip(text + QStringLiteral("\nClick to disconnect"));
+        button->setEnabled(true);
+        ui->loginIPButton->setEnabled(false);
+        ui->loginSerialButton->setEnabled(false);
+        break;
+    }
+    default:
+        break;
+    }
+    button->repaint();
+}
+
+void ConfigurationPanel::on_currentConfigButton_clicked()
+{
+    if (!linkOpen() || !commandHandler) {
+        UiPrompts::critical(this, QString::fromLatin1(NO_CONNEXION_TITLE), QString::fromLatin1(NO_CONNEXION_TEXT));
+        return;
+    }
+    ui->currentConfigButton->setEnabled(false);
+    commandHandler->askModulator(CommandHandler::RequestType::getCoreParameters);
+    commandHandler->askModulator(CommandHandler::RequestType::getIPParameters);
+    ui->currentConfigButton->setEnabled(true);
+}
+
+QString ConfigurationPanel::replyValue(const QStringList &lines, const QString &key)
+{
+    const QString prefix = key + QLatin1Char(' ');
+    for (const QString &line : lines) {
+        if (line.startsWith(prefix)) {
+            QString value = line;
+            value.remove(labelPattern());
+            return value;
+        }
+    }
+    return QString();
+}
+
+void ConfigurationPanel::updateConfigFromModulator(CommandHandler::infoMsg &info, QString &getParam)
+{
+    if (info != CommandHandler::CommandOk)
+        return;
+    const QStringList lines = getParam.split(QLatin1Char('\n'));
+    const auto value = [&lines](const char *key) { return replyValue(lines, QString::fromLatin1(key)).trimmed(); };
+
+    for (int i = 0; i < muxList.size(); ++i) {
+        QString text = value(PARAMETER_KEYS[i]);
+        if (i == muxList.size() - 1)
+            text = text.remove(QStringLiteral("OFDM mode : ")).trimmed();
+        const int index = muxList[i]->items.indexOf(text);
+        if (index >= 0)
+            muxList[i]->setStatus(index);
+    }
+    setAttenuationLevel(value("Attenuation").remove(QStringLiteral("dB")).trimmed().toInt());
+    const QString carrier = value("Output Frequency").remove(QStringLiteral("MHz")).trimmed();
+    setFrequency(carrier, ChannelPlan::channelOf(carrier.toFloat()));
+    setOutputStateFromText(value("Output State"));
+    setRefClockFromText(value("Ref clock mux"));
+    setMipControlFromText(value("MIP control"));
+    on_autoInputCheckBox_clicked();
+
+    if (!commandHandler)
+        return;
+    QString identity = commandHandler->getID();
+    identity.remove(QLatin1Char('\r'));
+    for (const QString &line : identity.split(QLatin1Char('\n'))) {
+        if (line.startsWith(SERIAL_PREFIX)) {
+            serialNumber = line.mid(SERIAL_PREFIX.size());
+            break;
+        }
+    }
+}
+
+void ConfigurationPanel::updateIPConfigFromModulator(CommandHandler::infoMsg &info, QString &getParam)
+{
+    if (info != CommandHandler::CommandOk)
+        return;
+    const QStringList lines = getParam.split(QLatin1Char('\n'));
+    const auto value = [&lines](const char *key) { return replyValue(lines, QString::fromLatin1(key)).trimmed(); };
+    const QString ipPort = value("IP port");
+    const QString multicastAddr = value("IP multicast address");
+    const QString unicastAddr = value("IP unicast address");
+    setIPConfigFromDevice(value("IP addressing method"), unicastAddr, multicastAddr, ipPort);
+}
+
+void ConfigurationPanel::on_applyConfigButton_clicked()
+{
+    if (!linkOpen() || !commandHandler) {
+        UiPrompts::critical(this, QString::fromLatin1(NO_CONNEXION_TITLE), QString::fromLatin1(NO_CONNEXION_TEXT));
+        return;
+    }
+    // Values are taken at the click: each request waits for its verdict, and a parameter reply arriving
+    // meanwhile must not change what is applied.
+    struct Setting
+    {
+        CommandHandler::RequestType type;
+        enum { Int, Bool, Text } kind;
+        int number;
+        bool flag;
+        QString text;
+    };
+    const QList<Setting> settings {
+        { CommandHandler::RequestType::setInputMux, Setting::Int, ui->autoInputCheckBox->isChecked() ? 2 : inputMux->index, false, {} },
+        { CommandHandler::RequestType::setRefClockMux, Setting::Int, ui->autoClockCheckBox->isChecked() ? 2 : clockMux->index, false, {} },
+        { CommandHandler::RequestType::setCodeRate, Setting::Int, codeRateMux->index, false, {} },
+        { CommandHandler::RequestType::setGuardInterval, Setting::Int, guardMux->index, false, {} },
+        { CommandHandler::RequestType::setConstellation, Setting::Int, constellationMux->index, false, {} },
+        { CommandHandler::RequestType::setBandwidth, Setting::Int, bandwidthMux->index, false, {} },
+        { CommandHandler::RequestType::setTransmissionMode, Setting::Int, ofdmMux->index, false, {} },
+        { CommandHandler::RequestType::setOutputFrequency, Setting::Text, 0, false, frequency },
+        { CommandHandler::RequestType::setOutputState, Setting::Bool, 0, outputState, {} },
+        { CommandHandler::RequestType::setMipControl, Setting::Bool, 0, mipControl, {} },
+        { CommandHandler::RequestType::setIPAddressingMethod, Setting::Bool, 0, unicast, {} },
+        { CommandHandler::RequestType::setIPMulticastAddress, Setting::Text, 0, false, multicastAddress },
+        { CommandHandler::RequestType::setIPPort, Setting::Text, 0, false, port },
+        { CommandHandler::RequestType::setAttenuation, Setting::Text, 0, false, attenuation },
+    };
+    QPointer<CommandHandler> engine(commandHandler);
+    ui->applyConfigButton->setEnabled(false);
+    for (const Setting &setting : settings) {
+        if (!engine)
+            return;
+        if (setting.kind == Setting::Int)
+            engine->queueInt(setting.type, setting.number);
+        else if (setting.kind == Setting::Bool)
+            engine->queueBool(setting.type, setting.flag);
+        else
+            engine->queueString(setting.type, setting.text);
+    }
+    if (!engine)
+        return;
+    engine->askModulator(CommandHandler::RequestType::getCoreParameters);
+    if (!engine)
+        return;
+    engine->askModulator(CommandHandler::RequestType::getIPParameters);
+    if (engine)
+        ui->applyConfigButton->setEnabled(true);
+}
