@@ -389,7 +389,7 @@ void CommandHandler::queueString(CommandHandler::RequestType type, const QString
     PendingRequest request;
     request.type = type;
     request.text = value;
-    request.hasValue = true;
+    request.valueKind = RequestKind::Text;
     enqueue(request);
 }
 
@@ -398,7 +398,7 @@ void CommandHandler::queueInt(CommandHandler::RequestType type, int value)
     PendingRequest request;
     request.type = type;
     request.number = value;
-    request.hasValue = true;
+    request.valueKind = RequestKind::Integer;
     enqueue(request);
 }
 
@@ -407,7 +407,7 @@ void CommandHandler::queueBool(CommandHandler::RequestType type, bool value)
     PendingRequest request;
     request.type = type;
     request.flag = value;
-    request.hasValue = true;
+    request.valueKind = RequestKind::Boolean;
     enqueue(request);
 }
 
@@ -482,8 +482,10 @@ bool CommandHandler::execute(const PendingRequest &request)
         return !guard.isNull();
     }
 
-    if (!request.hasValue) {
-        // A setting queued without its value: sending a default index would change the transmitter.
+    if (request.valueKind != kind) {
+        // A setting queued without its value, or with a value of another kind: sending the unset field
+        // would change the transmitter to a setting nobody asked for.
+        qCWarning(lcCommand) << "No value of the right kind for" << commandName(type);
         lastVerdict = UnsupportedValue;
         if (!emitInfo(UnsupportedValue))
             return false;

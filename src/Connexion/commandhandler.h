@@ -82,8 +82,9 @@ public:
         QString text;
         int number = 0;
         bool flag = false;
-        // askModulator() queues without a value; a setting queued that way must not go out with a default.
-        bool hasValue = false;
+        // Which value the caller gave (Reading: none, from askModulator). A setting runs only with the value
+        // of its own kind, so that an unset field never goes out as a default index or flag.
+        RequestKind valueKind = RequestKind::Reading;
     };
 
     static constexpr int COMMAND_TIMEOUT_MS = 5000;
