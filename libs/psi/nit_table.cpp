@@ -20,7 +20,10 @@ int nit_table::parse()
     if (buf.u8(0) != 0x40 || buf.error())
         return 0;
     const int descriptorsLength = buf.u16(8) & 0x0FFF;
-    const int loopEnd = qMin(10 + descriptorsLength, qMin(int(section_length) - 1, buf.size()));
+    const int loopEnd = 10 + descriptorsLength;
+    // A descriptor loop longer than the section is corrupt: no name rather than bytes of the CRC.
+    if (loopEnd > qMin(int(section_length) - 1, buf.size()))
+        return 3;
     int j = 10;
     while (j + 2 <= loopEnd) {
         const quint8 tag = buf.u8(j);
