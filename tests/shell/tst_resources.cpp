@@ -41,8 +41,8 @@ void tst_Resources::everyReferencedImageIsEmbedded()
             while (matches.hasNext()) {
                 const auto m = matches.next();
                 const QString path = m.captured(1).isEmpty() ? m.captured(2) : m.captured(1);
-                if (path == QLatin1String(":/"))
-                    continue;
+                if (path == QLatin1String(":/") || path.contains(QLatin1String("...")))
+                    continue; // the bare prefix, or a placeholder in a comment
                 ++checked;
                 const bool found = path.endsWith(QLatin1String(".png"))
                     ? QFile::exists(path)
