@@ -1,5 +1,6 @@
 #include "mux.h"
 
+#include <QFile>
 #include <QIcon>
 #include <QLabel>
 #include <QPushButton>
@@ -36,7 +37,8 @@ void Mux::currentStatus()
     label->setText(text);
     if (displayMode & ImageOnly) {
         // A missing image (e.g. the fourth bandwidth) leaves the button without an icon.
-        button->setIcon(QIcon(iconPath()));
+        const QString path = iconPath();
+        button->setIcon(!path.isEmpty() && QFile::exists(path) ? QIcon(path) : QIcon());
         button->setToolTip(text);
     }
     if (displayMode & TextOnly)
