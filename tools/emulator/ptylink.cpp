@@ -21,6 +21,7 @@ Q_LOGGING_CATEGORY(lcPty, "nerio.emulator.serial")
 namespace {
 // How often a closed far end is checked for a new opener: slow enough not to spin.
 constexpr int peerPollMs = 50;
+constexpr int dropGraceMs = 200;
 }
 
 PtyLink::PtyLink(ModulatorDevice *d, WireLog *l, const OutputPacer::Options &p, int drop,
@@ -32,6 +33,9 @@ PtyLink::PtyLink(ModulatorDevice *d, WireLog *l, const OutputPacer::Options &p, 
     paceTimer.setSingleShot(true);
     paceTimer.setTimerType(Qt::PreciseTimer);
     connect(&paceTimer, &QTimer::timeout, this, &PtyLink::flush);
+    dropTimer.setSingleShot(true);
+    dropTimer.setInterval(dropGraceMs);
+    connect(&dropTimer, &QTimer::timeout, this, &PtyLink::dropLink);
 }
 
 PtyLink::~PtyLink()
@@ -111,6 +115,7 @@ void PtyLink::closeMaster()
     fd = -1;
     peerTimer.stop();
     paceTimer.stop();
+    dropTimer.stop();
 }
 
 void PtyLink::checkPeer()
@@ -189,8 +194,11 @@ void PtyLink::flush()
     const qint64 next = pacer.nextDueMs();
     if (next >= 0)
         paceTimer.start(int(qBound<qint64>(0, next - now, 60000)));
-    if (session->closeRequested() && pacer.isEmpty() && pending.isEmpty())
-        dropLink();
+    if (session->closeRequested() && pacer.isEmpty() && pending.isEmpty() && !dropTimer.isActive()) {
+        // Hanging up flushes what the slave has not read yet: give the last answer time to arrive.
+        readNotifier->setEnabled(false);
+        dropTimer.start();
+    }
 }
 
 void PtyLink::writeBytes(const QByteArray &bytes)

@@ -62,4 +62,5 @@ private:
     QSocketNotifier *writeNotifier = nullptr;
     QTimer peerTimer;
     QTimer paceTimer;
+    QTimer dropTimer;
 };
