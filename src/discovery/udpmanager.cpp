@@ -54,8 +54,11 @@ void udpManager::collectLocalAddresses()
     const QList<QNetworkInterface> interfaces = QNetworkInterface::allInterfaces();
     for (const QNetworkInterface &iface : interfaces) {
         const QList<QNetworkAddressEntry> entries = iface.addressEntries();
+        // Every IPv4 address, whether or not a broadcast address was configured with it: an address set
+        // without one still receives our own query back.
         for (const QNetworkAddressEntry &entry : entries) {
-            if (!entry.broadcast().isNull() && entry.ip() != QHostAddress(QHostAddress::LocalHost))
+            if (entry.ip().protocol() == QAbstractSocket::IPv4Protocol
+                && entry.ip() != QHostAddress(QHostAddress::LocalHost))
                 localAddresses.append(entry.ip());
         }
     }
