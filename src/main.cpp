@@ -17,6 +17,8 @@ int main(int argc, char *argv[])
     MainWindowImpl window;
     welcomewindow welcome(nullptr, QString::fromLatin1(APPLICATION_VERSION), QString::fromLatin1(DOWNLOAD_ADDRESS));
     welcome.show();
+    // Take the keyboard at once, also without a window manager, so Enter or Space starts.
+    welcome.activateWindow();
 
     QObject::connect(&welcome, &welcomewindow::startApplication, &window, &MainWindowImpl::startApplication);
     QObject::connect(&app, &QApplication::lastWindowClosed, &app, &QApplication::quit);

@@ -1,6 +1,8 @@
 #include "welcomewindow.h"
 #include "ui_welcomewindow.h"
 
+#include "windowbar.h"
+
 #include <QGraphicsOpacityEffect>
 #include <QPixmap>
 
@@ -27,6 +29,8 @@ welcomewindow::welcomewindow(QWidget *parent, const QString &version, const QStr
     connect(ui->closeButton, &QPushButton::clicked, this, &welcomewindow::close);
     connect(ui->start, &QPushButton::clicked, this, &welcomewindow::emitStartApplication);
 
+    // The form's button style on the bar would otherwise replace the bar's own gradient.
+    ui->topFrame->setStyleSheet(QString::fromLatin1(WindowBar::STYLE_SHEET) + ui->topFrame->styleSheet());
     ui->pushButton_4->setEnabled(false);
     ui->welcomeFrame->setStyleSheet(QString::fromLatin1(WELCOME_FRAME_STYLE));
     const int frameTop = ui->topFrame->height() - 1;
