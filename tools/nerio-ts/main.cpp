@@ -20,6 +20,8 @@ struct subcommand
 
 const subcommand SUBCOMMANDS[] = {
     {"analyze", "show the programs, PIDs and PCR bitrate of a transport stream file", runAnalyze},
+    {"stream", "stream a transport stream file over UDP/RTP at its bitrate", runStream},
+    {"receive", "measure a stream arriving on a UDP port", runReceive},
 };
 
 void usage(FILE *to)

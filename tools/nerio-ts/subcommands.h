@@ -5,3 +5,5 @@
 #include <QStringList>
 
 int runAnalyze(const QStringList &args);
+int runStream(const QStringList &args);
+int runReceive(const QStringList &args);

@@ -1,0 +1,96 @@
+#pragma once
+// Measures a received transport stream datagram by datagram: TS bitrate, datagram spacing, continuity and
+// sync errors, PCR repetition, PCR accuracy against the byte position and PCR arrival jitter, with the
+// TR 101 290 yardsticks (repetition <= 40 ms, accuracy +/- 500 ns). Feed datagrams with their arrival times
+// (nanoseconds on any monotonic clock), then read the report. Single-threaded.
+
+#include <QJsonObject>
+#include <QVector>
+
+#include <deque>
+
+class tsmonitor
+{
+public:
+    struct report
+    {
+        quint64 datagrams = 0;
+        quint64 packets = 0;
+        quint64 rtpDatagrams = 0;
+        quint64 partialDatagrams = 0; // payload not 7 whole packets
+        quint64 rtpSequenceErrors = 0;
+        double seconds = 0;           // first to last arrival
+        double bitrate = 0;           // TS bit/s, least-squares slope of bytes over arrival time
+        double gapMeanUs = 0;
+        double gapP50Us = 0;
+        double gapP99Us = 0;
+        double gapMaxUs = 0;
+        int maxPerMs = 0;             // most datagrams arriving within any 1 ms
+        quint64 ccErrors = 0;
+        quint64 syncByteErrors = 0;
+        quint64 syncLosses = 0;
+        quint64 pcrCount = 0;
+        quint64 pcrDiscontinuities = 0;
+        double pcrIntervalMaxMs = 0;  // by arrival, the largest over PCR PIDs
+        double pcrIntervalMeanMs = 0;
+        double pcrAccuracyNs = 0;     // largest |PCR - fit on byte position|
+        double pcrJitterUs = 0;       // largest |arrival - fit on PCR|
+        double pcrBitrate = 0;        // multiplex rate implied by PCR over byte position
+        bool repetitionOk = true;
+        bool accuracyOk = true;
+
+        QJsonObject toJson() const;
+        QString toText() const;
+    };
+
+    tsmonitor();
+
+    void datagram(const uchar *data, int size, qint64 arrivalNs);
+    report finish() const;
+
+    static constexpr double MAX_PCR_INTERVAL_MS = 40.0;
+    static constexpr double MAX_PCR_ACCURACY_NS = 500.0;
+
+private:
+    struct pcrSample
+    {
+        quint16 pid;
+        quint64 position;
+        quint64 pcr;
+        qint64 arrival;
+        bool discontinuity;
+    };
+
+    void packet(const uchar *p, qint64 arrivalNs);
+
+    quint64 datagrams = 0;
+    quint64 packets = 0;
+    quint64 rtpDatagrams = 0;
+    quint64 partialDatagrams = 0;
+    quint64 rtpSequenceErrors = 0;
+    int nextSequence = -1;
+    qint64 firstArrival = 0;
+    qint64 lastArrival = 0;
+    quint64 tsBytes = 0;
+    // Least-squares sums of (arrival seconds since the first, TS bytes before the datagram).
+    long double sumT = 0, sumB = 0, sumTT = 0, sumTB = 0;
+
+    QVector<quint32> gapHistogram; // 1 us bins
+    quint64 gapOverflow = 0;
+    qint64 gapMax = 0;
+    long double gapSum = 0;
+    std::deque<qint64> window;
+    int maxPerMs = 0;
+
+    quint8 lastCc[8192];
+    bool duplicateSeen[8192];
+    quint64 ccErrors = 0;
+    quint64 syncByteErrors = 0;
+    quint64 syncLosses = 0;
+    int badSyncRun = 0;
+    int goodSyncRun = 0;
+    bool syncLost = false;
+
+    QVector<pcrSample> pcrs;
+    static constexpr int maxPcrSamples = 4000000;
+};

@@ -1,0 +1,198 @@
+// nerio-ts receive: a stream monitor measuring what arrives on a UDP port (TS rate, datagram spacing,
+// continuity, sync, PCR repetition, accuracy and jitter).
+
+#include "subcommands.h"
+
+#include "tsmonitor.h"
+
+#include <QHostAddress>
+#include <QJsonDocument>
+#include <QTextStream>
+
+#ifndef Q_OS_WIN
+#include <arpa/inet.h>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <ctime>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+const char HELP[] =
+    "Usage: nerio-ts receive --listen ADDR:PORT [--seconds S] [--json]\n"
+    "\n"
+    "Receives a transport stream over UDP (plain or RTP) and measures it: TS bitrate, datagram gaps\n"
+    "(p50/p99/max), the most datagrams in any 1 ms, continuity-counter errors, sync byte errors and\n"
+    "sync losses, PCR repetition (TR 101 290: <= 40 ms), PCR accuracy against the byte position at the\n"
+    "stream's constant rate (+/- 500 ns) and PCR arrival jitter. Arrival times are the kernel's.\n"
+    "\n"
+    "  --listen ADDR:PORT  address and port to receive on; a multicast address is joined\n"
+    "  --seconds S         measure S seconds from the first datagram (default: until Ctrl-C)\n"
+    "  --json              print the figures as one JSON object\n"
+    "  -h, --help          show this help\n"
+    "\n"
+    "Exit status: 0 on success, 1 when nothing arrived, 2 on a usage or socket error.\n";
+
+int usageError(const QString &message)
+{
+    QTextStream(stderr) << "nerio-ts receive: " << message << '\n';
+    return 2;
+}
+
+#ifndef Q_OS_WIN
+volatile std::sig_atomic_t interrupted = 0;
+
+void onSignal(int)
+{
+    interrupted = 1;
+}
+
+qint64 realtimeNs()
+{
+    timespec ts;
+    clock_gettime(CLOCK_REALTIME, &ts);
+    return qint64(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
+#endif
+
+} // namespace
+
+int runReceive(const QStringList &args)
+{
+    QString listen;
+    double seconds = 0;
+    bool json = false;
+    for (int i = 0; i < args.size(); ++i) {
+        const QString &arg = args.at(i);
+        if (arg == QLatin1String("--help") || arg == QLatin1String("-h")) {
+            QTextStream(stdout) << HELP;
+            return 0;
+        }
+        if (arg == QLatin1String("--json")) {
+            json = true;
+        } else if (arg == QLatin1String("--listen") || arg == QLatin1String("--seconds")) {
+            if (i + 1 >= args.size())
+                return usageError(QStringLiteral("%1 needs a value (try --help)").arg(arg));
+            const QString value = args.at(++i);
+            if (arg == QLatin1String("--listen")) {
+                listen = value;
+            } else {
+                bool ok = false;
+                seconds = value.toDouble(&ok);
+                if (!ok || seconds <= 0 || seconds > 86400 * 30)
+                    return usageError(QStringLiteral("--seconds wants a positive number, not '%1'").arg(value));
+            }
+        } else {
+            return usageError(QStringLiteral("unknown argument '%1' (try --help)").arg(arg));
+        }
+    }
+    if (listen.isEmpty())
+        return usageError(QStringLiteral("missing --listen ADDR:PORT (try --help)"));
+    const int colon = listen.lastIndexOf(QLatin1Char(':'));
+    QHostAddress address(colon > 0 ? listen.left(colon) : QString());
+    bool portOk = false;
+    const uint port = colon > 0 ? listen.mid(colon + 1).toUInt(&portOk) : 0;
+    if (address.isNull() || address.protocol() != QAbstractSocket::IPv4Protocol || !portOk || port == 0 || port > 65535)
+        return usageError(QStringLiteral("--listen wants an IPv4 ADDR:PORT, not '%1'").arg(listen));
+
+#ifdef Q_OS_WIN
+    Q_UNUSED(json);
+    return usageError(QStringLiteral("needs kernel receive timestamps, not available on this platform"));
+#else
+    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    if (fd < 0)
+        return usageError(QStringLiteral("socket: %1").arg(QString::fromLocal8Bit(std::strerror(errno))));
+    const int on = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    setsockopt(fd, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on);
+    // A deep buffer so that our own scheduling delays never drop what the sender sent.
+    const int buffer = 16 << 20;
+    if (setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &buffer, sizeof buffer) != 0)
+        setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &buffer, sizeof buffer);
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_port = htons(quint16(port));
+    local.sin_addr.s_addr = htonl(address.isMulticast() ? INADDR_ANY : address.toIPv4Address());
+    if (bind(fd, reinterpret_cast<sockaddr *>(&local), sizeof local) != 0) {
+        const QString why = QString::fromLocal8Bit(std::strerror(errno));
+        close(fd);
+        return usageError(QStringLiteral("cannot listen on %1: %2").arg(listen, why));
+    }
+    if (address.isMulticast()) {
+        ip_mreq group{};
+        group.imr_multiaddr.s_addr = htonl(address.toIPv4Address());
+        group.imr_interface.s_addr = htonl(INADDR_ANY);
+        if (setsockopt(fd, IPPROTO_IP, IP_ADD_MEMBERSHIP, &group, sizeof group) != 0) {
+            const QString why = QString::fromLocal8Bit(std::strerror(errno));
+            close(fd);
+            return usageError(QStringLiteral("cannot join %1: %2").arg(address.toString(), why));
+        }
+    }
+    struct sigaction action {};
+    action.sa_handler = onSignal;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    // Readiness line: a sender started after it loses nothing.
+    QTextStream(stderr) << "listening on " << listen << Qt::endl;
+
+    tsmonitor monitor;
+    QByteArray data(65536, Qt::Uninitialized);
+    char control[256];
+    qint64 first = -1;
+    const qint64 limit = seconds > 0 ? qint64(seconds * 1e9) : -1;
+    const qint64 started = realtimeNs();
+    while (!interrupted) {
+        pollfd p{fd, POLLIN, 0};
+        const int ready = poll(&p, 1, 200);
+        if (ready <= 0) {
+            // Give up on a silent port once the measuring time, or a minute, has passed with nothing.
+            const qint64 waited = realtimeNs() - started;
+            if (first < 0 && waited > std::max<qint64>(60000000000LL, limit))
+                break;
+            if (first >= 0 && limit > 0 && realtimeNs() - first >= limit)
+                break;
+            continue;
+        }
+        iovec io{data.data(), size_t(data.size())};
+        msghdr message{};
+        message.msg_iov = &io;
+        message.msg_iovlen = 1;
+        message.msg_control = control;
+        message.msg_controllen = sizeof control;
+        const ssize_t n = recvmsg(fd, &message, 0);
+        if (n < 0)
+            continue;
+        qint64 arrival = -1;
+        for (cmsghdr *c = CMSG_FIRSTHDR(&message); c; c = CMSG_NXTHDR(&message, c)) {
+            if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS) {
+                timespec ts;
+                std::memcpy(&ts, CMSG_DATA(c), sizeof ts);
+                arrival = qint64(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+            }
+        }
+        if (arrival < 0)
+            arrival = realtimeNs();
+        if (first < 0)
+            first = arrival;
+        if (limit > 0 && arrival - first >= limit)
+            break;
+        monitor.datagram(reinterpret_cast<const uchar *>(data.constData()), int(n), arrival);
+    }
+    close(fd);
+    const tsmonitor::report r = monitor.finish();
+    if (r.datagrams == 0) {
+        QTextStream(stderr) << "nerio-ts receive: no datagram received on " << listen << '\n';
+        return 1;
+    }
+    if (json)
+        QTextStream(stdout) << QJsonDocument(r.toJson()).toJson(QJsonDocument::Compact) << '\n';
+    else
+        QTextStream(stdout) << r.toText();
+    return 0;
+#endif
+}
