@@ -3,6 +3,29 @@
 #include "linklog.h"
 
 #include <QTcpSocket>
+#include <QTextCodec>
+
+namespace {
+// Bytes at the end of `data` that start a UTF-8 sequence whose remaining bytes are still on the way.
+int incompleteUtf8Tail(const QByteArray &data, int from)
+{
+    const int n = data.size() - from;
+    for (int i = 1; i <= qMin(3, n); ++i) {
+        const auto b = static_cast<quint8>(data.at(data.size() - i));
+        if ((b & 0xC0) == 0x80)
+            continue;
+        const int need = (b & 0xE0) == 0xC0 ? 2 : (b & 0xF0) == 0xE0 ? 3 : (b & 0xF8) == 0xF0 ? 4 : 1;
+        return i < need ? i : 0;
+    }
+    return 0;
+}
+
+bool localeIsUtf8()
+{
+    const QTextCodec *codec = QTextCodec::codecForLocale();
+    return codec && codec->mibEnum() == 106;
+}
+} // namespace
 
 QTelnetPerso::QTelnetPerso(QObject *parent)
     : QObject(parent)
@@ -121,7 +144,16 @@ int QTelnetPerso::parseIAC(quint8 command, quint8 option)
 int QTelnetPerso::emitText(const QByteArray &data, int from)
 {
     const int nul = data.indexOf('\0', from);
-    const int end = nul < 0 ? data.size() : nul;
+    int end = nul < 0 ? data.size() : nul;
+    if (nul < 0 && localeIsUtf8()) {
+        // A character cut by the end of a read waits for its last bytes instead of turning into two
+        // replacement characters.
+        const int tail = incompleteUtf8Tail(data, from);
+        if (tail > 0) {
+            end -= tail;
+            buffer = data.right(tail);
+        }
+    }
     const QString text = QString::fromLocal8Bit(data.constData() + from, end - from);
     if (!text.isEmpty())
         emit message(text);

@@ -142,19 +142,20 @@ void Connection::readCOM()
     if (received.isEmpty())
         return;
     qCDebug(lcLinkTraffic) << "COM read :" << received.toHex(' ');
-    QString text = QString::fromLocal8Bit(received);
-    text.remove(QLatin1Char('\r'));
-    // The terminating NULs frame messages on the wire; kept in the text they would make the last
+    // Bytes are kept raw until the message is complete, so a character cut between two reads is decoded
+    // whole. The terminating NULs frame messages on the wire; kept in the text they would make the last
     // value of a reading differ from the same reading received over telnet.
-    text.remove(QChar(0));
-    comBuffer.append(text);
+    for (const char c : received) {
+        if (c != '\r' && c != '\0')
+            comBuffer.append(c);
+    }
     if (received.endsWith('\0')) {
-        const QString msg = comBuffer;
+        const QString msg = QString::fromLocal8Bit(comBuffer);
         comBuffer.clear();
         qCDebug(lcLink) << "COM received : " << msg;
         incomingData(msg);
     } else if (comBuffer.size() > MAX_COM_BUFFER) {
-        qCWarning(lcLink) << "Serial input of" << comBuffer.size() << "characters without a message end, discarded";
+        qCWarning(lcLink) << "Serial input of" << comBuffer.size() << "bytes without a message end, discarded";
         comBuffer.clear();
     }
 }

@@ -4,6 +4,7 @@
 // GUI thread only.
 
 #include <QAbstractSocket>
+#include <QByteArray>
 #include <QList>
 #include <QObject>
 #include <QSerialPort>
@@ -67,5 +68,5 @@ private:
     QTelnetPerso *telnet = nullptr;
     QSerialPort *serial = nullptr;
     int loginState = WaitLogin;
-    QString comBuffer;
+    QByteArray comBuffer;
 };

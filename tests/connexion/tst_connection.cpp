@@ -188,6 +188,13 @@ void tst_Connection::serialMessageSplitAcrossReads()
     QTRY_COMPARE_WITH_TIMEOUT(messageSpy.count(), 1, 3000);
     QCOMPARE(messageSpy.at(0).at(0).toString(),
         QStringLiteral("Product type : DVB-T\nProduct version : 2.1\n\n"));
+
+    // A character whose bytes arrive in two reads is decoded whole.
+    QVERIFY(device.write(QByteArray("B\xc3")));
+    QTest::qWait(30);
+    QVERIFY(device.write(QByteArray("\xaata\0", 5)));
+    QTRY_COMPARE_WITH_TIMEOUT(messageSpy.count(), 2, 3000);
+    QCOMPARE(messageSpy.at(1).at(0).toString(), QString::fromUtf8("B\xc3\xaata"));
 }
 
 void tst_Connection::serialMissingPortIsReported()

@@ -77,6 +77,11 @@ void tst_QTelnetPerso::commandCutByReadIsCompletedByNextRead_data()
     QTest::newRow("text IAC WILL | opt") << (QByteArray("a\0", 2) + bytes({ 255, 251 }))
                                          << (bytes({ 1 }) + "b") << QStringList { "a", "b" };
     QTest::newRow("IAC | IAC escaped") << bytes({ 255 }) << (bytes({ 255 }) + "x") << QStringList { "x" };
+    // A UTF-8 character cut by the end of a read is completed by the next one.
+    QTest::newRow("character cut by read") << QByteArray("caf\xc3") << QByteArray("\xa9!")
+                                           << QStringList { "caf", QString::fromUtf8("\xc3\xa9!") };
+    QTest::newRow("three-byte character cut") << QByteArray("\xe2\x82") << QByteArray("\xac")
+                                              << QStringList { QString::fromUtf8("\xe2\x82\xac") };
 }
 
 void tst_QTelnetPerso::commandCutByReadIsCompletedByNextRead()
