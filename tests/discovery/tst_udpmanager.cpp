@@ -22,6 +22,13 @@ namespace {
 
 const QHostAddress DEV1(QStringLiteral("10.77.0.2"));
 
+// A literal with embedded NULs, all of it.
+template<size_t N>
+QByteArray bytes(const char (&text)[N])
+{
+    return QByteArray(text, int(N - 1));
+}
+
 // ---- child side (inside a namespace) ----
 
 void say(const QString &line)
@@ -200,7 +207,7 @@ void tst_udpManager::answerEntry_data()
     QTest::newRow("MAC inside the second line")
         << QByteArray("NERIO\r\nMAC=00-0A-1B-2C-3D-4E;\r\n") << QStringLiteral("10.0.0.7 (MAC=00-0A-1B-2C-3D-4E;)");
     QTest::newRow("CR only inside lines") << QByteArray("NE\rRIO\n00-0A-1B-2C-\r3D-4E\n") << ok;
-    QTest::newRow("text after a NUL ignored") << QByteArray("NERIO\r\n00-0A-1B-2C-3D-4E\r\n\0\nmore\n", 37) << ok;
+    QTest::newRow("text after a NUL ignored") << bytes("NERIO\r\n00-0A-1B-2C-3D-4E\r\n\0\nmore\n") << ok;
     QTest::newRow("lower-case MAC") << QByteArray("NERIO\r\n00-0a-1b-2c-3d-4e\r\n") << QString();
     QTest::newRow("one line feed (two parts)") << QByteArray("NERIO\r\n00-0A-1B-2C-3D-4E") << QString();
     QTest::newRow("three line feeds (four parts)") << QByteArray("NERIO\n00-0A-1B-2C-3D-4E\nrev\n") << QString();
@@ -208,7 +215,7 @@ void tst_udpManager::answerEntry_data()
     QTest::newRow("five pairs") << QByteArray("NERIO\r\n00-0A-1B-2C-3D\r\n") << QString();
     QTest::newRow("colons") << QByteArray("NERIO\r\n00:0A:1B:2C:3D:4E\r\n") << QString();
     QTest::newRow("empty") << QByteArray() << QString();
-    QTest::newRow("NUL first") << QByteArray("\0NERIO\r\n00-0A-1B-2C-3D-4E\r\n", 28) << QString();
+    QTest::newRow("NUL first") << bytes("\0NERIO\r\n00-0A-1B-2C-3D-4E\r\n") << QString();
     QTest::newRow("our own query") << udpManager::query() << QString();
     QTest::newRow("64 KiB of line feeds") << QByteArray(65507, '\n') << QString();
 }
@@ -418,7 +425,7 @@ void tst_udpManager::badDatagrams()
         QByteArray(),
         big,
         QByteArray(65507, '\n'),
-        QByteArray("nul\r\n11-12-13-14-15-16\r\n\0\nextra\n", 35),
+        bytes("nul\r\n11-12-13-14-15-16\r\n\0\nextra\n"),
         QByteArray("lc\r\n0a-0b-0c-0d-0e-0f\r\n"),
         QByteArray("two\r\n21-22-23-24-25-26"),
         QByteArray("a\nB1-B2-B3-B4-B5-B6\nc\n"),
