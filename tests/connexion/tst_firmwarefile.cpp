@@ -4,6 +4,7 @@
 #include "firmwarefile.h"
 
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -90,6 +91,7 @@ private slots:
     void refusedFileKeepsEarlierAcceptance();
     void downloadRechecksTheFile();
     void oversizedFileIsRefusedUnread();
+    void emulatorMadeImage();
 
 private:
     QString write(const QString &name, const QByteArray &bytes)
@@ -293,6 +295,29 @@ void tst_FirmwareFile::oversizedFileIsRefusedUnread()
     QVERIFY(g.resize(FirmwareFile::MAX_IMAGE_SIZE));
     QCOMPARE(fw.check(limit), FirmwareFile::Status::Ok);
     QCOMPARE(fw.payloadSize(), FirmwareFile::MAX_IMAGE_SIZE - 34);
+}
+
+// The emulator's image maker is a second, separate writer of the format.
+void tst_FirmwareFile::emulatorMadeImage()
+{
+    const QString emulator = qEnvironmentVariable("NERIO_BIN_DIR") + QStringLiteral("/nerio-emulator");
+    if (!QFileInfo(emulator).isExecutable())
+        QSKIP(qPrintable(QStringLiteral("nerio-emulator is not built (%1)").arg(emulator)));
+    const QString path = dir.filePath(QStringLiteral("made.bin"));
+    QProcess maker;
+    maker.start(emulator, { QStringLiteral("make-firmware"), path, QStringLiteral("--name"), QStringLiteral("NERIO-3.1"),
+                            QStringLiteral("--bank"), QStringLiteral("3"), QStringLiteral("--serial"),
+                            QStringLiteral("ABC123"), QStringLiteral("--payload-size"), QStringLiteral("5240") });
+    QVERIFY(maker.waitForFinished(10000));
+    QCOMPARE(maker.exitCode(), 0);
+
+    FirmwareFile fw;
+    QCOMPARE(fw.check(path), FirmwareFile::Status::Ok);
+    QCOMPARE(fw.informationText(), QStringLiteral("Firmware details :\n- Size : 5240\n- Name : NERIO-3.1\n"
+                                                  "- Product SN : Valid only for SN = ABC123\n- Bank : Micro bank"));
+    QByteArray image;
+    QCOMPARE(fw.readForDownload(&image), FirmwareFile::Status::Ok);
+    QCOMPARE(image.size(), 34 + 20 * 262);
 }
 
 QTEST_GUILESS_MAIN(tst_FirmwareFile)
