@@ -101,6 +101,7 @@ private slots:
 
     void recognition_data();
     void recognition();
+    void messageDuringVerdictIsNoSecondVerdict();
     void readingNeedsWholeAnswerInOneMessage();
     void readingDropsCarriageReturns();
 
@@ -224,6 +225,9 @@ void tst_CommandHandler::sendCommandDirectly()
     QVERIFY(rig.ready());
     rig.handler->setTimeoutInterval(CommandHandler::COMMAND_TIMEOUT_MS); // the test answers by hand
 
+    rig.handler->askModulator(RT::ProcessQueue); // empty queue, idle engine: nothing happens
+    QCOMPARE(rig.log, QStringList {});
+
     QVERIFY(rig.handler->sendCommandToModulator(QStringLiteral("./modulator"), QString()));
     QCOMPARE(rig.log, QStringList { "info 2" });
     QCOMPARE(rig.handler->engineState(), CommandHandler::Idle);
@@ -299,6 +303,23 @@ void tst_CommandHandler::recognition()
     QCOMPARE(lastInfoAtEmission, infos); // stored before each emission
     QCOMPARE(int(handler.engineState()), stateAfter);
     QCOMPARE(handler.lastReplyText(), message);
+}
+
+void tst_CommandHandler::messageDuringVerdictIsNoSecondVerdict()
+{
+    // A slot of the verdict may run an event loop (a message box) in which more device output arrives.
+    Connection connection(nullptr, false);
+    CommandHandler handler(&connection, nullptr);
+    QList<int> seen;
+    connect(&handler, &CommandHandler::info, [&](CommandHandler::infoMsg m) {
+        seen << m;
+        if (seen.size() == 1)
+            emit connection.message(QStringLiteral("OK"));
+    });
+    QVERIFY(handler.sendCommandToModulator(QStringLiteral("setOutputState"), QStringLiteral("OFF")));
+    emit connection.message(QStringLiteral("KO"));
+    QCOMPARE(seen, QList<int> { CommandHandler::CommandRefused });
+    QCOMPARE(handler.lastInfoCode(), CommandHandler::CommandRefused);
 }
 
 void tst_CommandHandler::readingNeedsWholeAnswerInOneMessage()
