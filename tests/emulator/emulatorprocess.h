@@ -217,3 +217,22 @@ inline QByteArray nul(const QByteArray &text)
 {
     return text + QByteArray(1, '\0');
 }
+
+// ESC, then the default credentials; true once logged in.
+inline bool serialLogIn(SerialClient &client)
+{
+    client.send("\x1b");
+    if (client.message() != nul("Login:"))
+        return false;
+    client.send("admin\r\nkorva\r\n");
+    return client.message() == nul("Password:") && client.message() == nul("Logged in successfully\r\n");
+}
+
+// The opening IAC DO AUTHENTICATION with the prompt, then the default credentials.
+inline bool telnetLogIn(TelnetClient &client)
+{
+    if (client.message() != QByteArray("\xff\xfd\x25", 3) + nul("Login:"))
+        return false;
+    client.send("admin\r\nkorva\r\n");
+    return client.message() == nul("Password:") && client.message() == nul("Logged in successfully\r\n");
+}

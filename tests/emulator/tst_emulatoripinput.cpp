@@ -15,14 +15,6 @@
 namespace {
 const char namespaceMarker[] = "NERIO_EMULATOR_IN_NETNS";
 
-bool telnetLogIn(TelnetClient &client)
-{
-    if (client.message() != QByteArray("\xff\xfd\x25", 3) + nul("Login:"))
-        return false;
-    client.send("admin\r\nkorva\r\n");
-    return client.message() == nul("Password:") && client.message() == nul("Logged in successfully\r\n");
-}
-
 QByteArray command(TelnetClient &client, const QByteArray &line)
 {
     client.send(line + "\n\r");

@@ -13,31 +13,6 @@
 namespace {
 const QByteArray esc("\x1b");
 
-template <typename Client>
-bool logIn(Client &client, bool sendEscape)
-{
-    if (sendEscape && !client.send(esc))
-        return false;
-    if (client.message() != nul("Login:"))
-        return false;
-    client.send("admin\r\n");
-    if (client.message() != nul("Password:"))
-        return false;
-    client.send("korva\r\n");
-    return client.message() == nul("Logged in successfully\r\n");
-}
-
-bool telnetLogIn(TelnetClient &client)
-{
-    if (client.message() != QByteArray("\xff\xfd\x25", 3) + nul("Login:"))
-        return false;
-    client.send("admin\r\n");
-    if (client.message() != nul("Password:"))
-        return false;
-    client.send("korva\r\n");
-    return client.message() == nul("Logged in successfully\r\n");
-}
-
 // CPU time (user + system, in clock ticks) the process has used so far.
 qint64 cpuTicks(qint64 pid)
 {
@@ -75,7 +50,7 @@ void TstEmulatorLinks::serialLoginAndIdentity()
 
     SerialClient client(link);
     QVERIFY(client.isOpen());
-    QVERIFY(logIn(client, true));
+    QVERIFY(serialLogIn(client));
     client.send("getID\n\r");
     const QByteArray id = client.message();
     QVERIFY2(id.endsWith('\0') && id.count('\0') == 1, id.constData());
@@ -100,7 +75,7 @@ void TstEmulatorLinks::serialReopenAfterTheApplicationCloses()
     QVERIFY(emu.start({ QStringLiteral("--serial") }));
     {
         SerialClient first(emu.serialPath);
-        QVERIFY(logIn(first, true));
+        QVERIFY(serialLogIn(first));
         first.send("setCodeRate 5/6\n\r");
         QCOMPARE(first.message(), nul("OK\r\n"));
     }
