@@ -5,6 +5,7 @@
 #include "commandhandler.h"
 #include "connection.h"
 #include "flashexchange.h"
+#include "handlerrecorder.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -20,19 +21,6 @@ using RT = CommandHandler::RequestType;
 // Generous for a device that answers at once; the muted-device test shortens it.
 constexpr int ANSWER_TIMEOUT_MS = 3000;
 constexpr int MUTE_TIMEOUT_MS = 300;
-
-void record(CommandHandler *h, QStringList *log)
-{
-    QObject::connect(h, &CommandHandler::info, [log](CommandHandler::infoMsg m) { *log << QStringLiteral("info %1").arg(m); });
-    const auto setting = [log](const char *tag) {
-        return [log, tag](CommandHandler::infoMsg &m, CommandHandler::RequestType &r) {
-            *log << QStringLiteral("%1 %2 %3").arg(QLatin1String(tag)).arg(m).arg(int(r));
-        };
-    };
-    QObject::connect(h, &CommandHandler::setIntFinished, setting("int"));
-    QObject::connect(h, &CommandHandler::setBoolFinished, setting("bool"));
-    QObject::connect(h, &CommandHandler::setStringFinished, setting("text"));
-}
 
 // The emulator process, its link address and its wire log.
 class Emulator
@@ -358,10 +346,6 @@ void tst_CommandHandlerEmulator::mutedDeviceTimesOutInQueueOrder()
     handler.setTimeoutInterval(MUTE_TIMEOUT_MS);
     QStringList log;
     record(&handler, &log);
-    QString id = QStringLiteral("unset");
-    connect(&handler, &CommandHandler::IDReady, [&](CommandHandler::infoMsg &m, QString &v) { log << QStringLiteral("id %1 [%2]").arg(m).arg(v); });
-    connect(&handler, &CommandHandler::inputStatusReady,
-        [&](CommandHandler::infoMsg &m, QList<CommandHandler::inputStatus>, QString, QString, QString) { log << QStringLiteral("status %1").arg(m); });
     QVERIFY(logIn(connection, emulator, link));
 
     // The later requests arrive while the first one waits.
@@ -376,7 +360,7 @@ void tst_CommandHandlerEmulator::mutedDeviceTimesOutInQueueOrder()
     const qint64 elapsed = clock.elapsed();
 
     QCOMPARE(log,
-        (QStringList { "info 5", "id 5 []", "info 5", "int 5 8", "info 5", "status 5", "info 5", "bool 5 6" }));
+        (QStringList { "info 5", "id 5 []", "info 5", "int 5 8", "info 5", "status 5 0,0,0 [] [] []", "info 5", "bool 5 6" }));
     QCOMPARE(emulator.commandLines(),
         (QList<QByteArray> { "getID", "setCodeRate 5/6", "getStatus", "setOutputState OFF" }));
     QVERIFY2(elapsed >= 4 * MUTE_TIMEOUT_MS * 95 / 100, qPrintable(QString::number(elapsed)));
