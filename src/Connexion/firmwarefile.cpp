@@ -8,12 +8,18 @@
 
 #include <memory>
 
-namespace {
+namespace
+{
 
 Q_LOGGING_CATEGORY(lcFirmware, "nerio.firmware")
 
 const char *const BANK_NAMES[FirmwareFile::BANK_COUNT] = {
-    "FPGA First bank", "FPGA second bank", "FPGA third bank", "Micro bank", "Micro factory bank", "LCD bank",
+    "FPGA First bank",
+    "FPGA second bank",
+    "FPGA third bank",
+    "Micro bank",
+    "Micro factory bank",
+    "LCD bank",
 };
 
 // Field bytes up to the first NUL, never past the field's own end.
@@ -24,8 +30,7 @@ QString fieldText(const QByteArray &plain, int offset, int size)
     return QString::fromLatin1(nul < 0 ? field : field.left(nul));
 }
 
-struct CipherContextDeleter
-{
+struct CipherContextDeleter {
     void operator()(EVP_CIPHER_CTX *ctx) const { EVP_CIPHER_CTX_free(ctx); }
 };
 
@@ -78,8 +83,9 @@ bool FirmwareFile::decryptHeader(const QByteArray &encrypted, QByteArray *plain)
         return false;
     const QByteArray k = key();
     const QByteArray iv = initialisationVector();
-    if (EVP_DecryptInit_ex(ctx.get(), EVP_aes_128_cbc(), nullptr, reinterpret_cast<const unsigned char *>(k.constData()),
-                           reinterpret_cast<const unsigned char *>(iv.constData()))
+    if (EVP_DecryptInit_ex(ctx.get(), EVP_aes_128_cbc(), nullptr,
+            reinterpret_cast<const unsigned char *>(k.constData()),
+            reinterpret_cast<const unsigned char *>(iv.constData()))
         != 1)
         return false;
     // The header is exactly two blocks without padding; with padding on the final step would fail.
@@ -88,8 +94,8 @@ bool FirmwareFile::decryptHeader(const QByteArray &encrypted, QByteArray *plain)
     int written = 0;
     int tail = 0;
     auto *dst = reinterpret_cast<unsigned char *>(out.data());
-    if (EVP_DecryptUpdate(ctx.get(), dst, &written, reinterpret_cast<const unsigned char *>(encrypted.constData()),
-                          HEADER_SIZE)
+    if (EVP_DecryptUpdate(
+            ctx.get(), dst, &written, reinterpret_cast<const unsigned char *>(encrypted.constData()), HEADER_SIZE)
             != 1
         || EVP_DecryptFinal_ex(ctx.get(), dst + written, &tail) != 1 || written + tail != HEADER_SIZE)
         return false;

@@ -2,7 +2,8 @@
 // A firmware image file (*.bin) as the control panel checks it before a download: a 32-byte AES-128-CBC
 // encrypted header, its CRC-16 (high byte first), then the payload sent to the modulator as stored.
 // Checking decodes the 34 stored header bytes and hashes the file in chunks; the whole image is read into
-// memory only for the download, and then checked again so a file changed in between is not sent. Plain value code, any thread.
+// memory only for the download, and then checked again so a file changed in between is not sent. Plain value code, any
+// thread.
 
 #include <QByteArray>
 #include <QString>
@@ -12,16 +13,16 @@ class FirmwareFile
 public:
     enum class Status {
         Ok,
-        OpenFailed,  // missing or unreadable file
+        OpenFailed, // missing or unreadable file
         NotFirmware, // shorter than the stored header, or the check value does not match
         CipherError, // the crypto library refused the header
-        TooLarge,    // larger than any image the modulator takes; never read into memory
-        ReadFailed,  // the image could not be read whole for the download
-        Changed,     // the file no longer holds the header that was checked
+        TooLarge, // larger than any image the modulator takes; never read into memory
+        ReadFailed, // the image could not be read whole for the download
+        Changed, // the file no longer holds the header that was checked
     };
 
-    static constexpr int HEADER_SIZE = 32;        // two AES blocks
-    static constexpr int CHECK_SIZE = 2;          // CRC-16, high byte first
+    static constexpr int HEADER_SIZE = 32; // two AES blocks
+    static constexpr int CHECK_SIZE = 2; // CRC-16, high byte first
     static constexpr int STORED_HEADER_SIZE = 34; // what setFlashRequest announces
     // Decrypted header layout.
     static constexpr int NAME_FIELD_SIZE = 21; // name and its NUL; the serial field follows
@@ -36,12 +37,14 @@ public:
 
     // Texts the panel shows for the outcomes.
     static QString unableToOpenText() { return QStringLiteral("Unable to open the binary file"); }
-    static QString notFirmwareText() { return QStringLiteral("This is not a firmware file, please check and try again"); }
+    static QString notFirmwareText()
+    {
+        return QStringLiteral("This is not a firmware file, please check and try again");
+    }
     static QString statusText(Status status);
 
     // The decoded header fields.
-    struct Header
-    {
+    struct Header {
         QString name;
         QString serial; // empty: valid for all products
         int bank = 0;

@@ -5,22 +5,25 @@
 #include <QNetworkInterface>
 #include <QRegularExpression>
 
-namespace {
+namespace
+{
 
 Q_LOGGING_CATEGORY(lcDiscovery, "nerio.discovery")
 
 // Six pairs of upper-case hex digits joined by "-", anywhere in the answer's second line.
 const QRegularExpression &macPattern()
 {
-    static const QRegularExpression re(QStringLiteral(
-        "(([A-F]|[0-9])([A-F]|[0-9]))-(([A-F]|[0-9])([A-F]|[0-9]))-(([A-F]|[0-9])([A-F]|[0-9]))-"
-        "(([A-F]|[0-9])([A-F]|[0-9]))-(([A-F]|[0-9])([A-F]|[0-9]))-(([A-F]|[0-9])([A-F]|[0-9]))"));
+    static const QRegularExpression re(
+        QStringLiteral("(([A-F]|[0-9])([A-F]|[0-9]))-(([A-F]|[0-9])([A-F]|[0-9]))-(([A-F]|[0-9])([A-F]|[0-9]))-"
+                       "(([A-F]|[0-9])([A-F]|[0-9]))-(([A-F]|[0-9])([A-F]|[0-9]))-(([A-F]|[0-9])([A-F]|[0-9]))"));
     return re;
 }
 
 } // namespace
 
-udpManager::udpManager(QObject *parent, int time) : QObject(parent), collectionTime(time)
+udpManager::udpManager(QObject *parent, int time)
+    : QObject(parent)
+    , collectionTime(time)
 {
     collectLocalAddresses();
     bindSocket();
@@ -38,8 +41,8 @@ bool udpManager::bindSocket()
 {
     // Broadcasts reach only a socket bound to the any-address; the port is shared with other programs that
     // listen for the same answers. The query is IPv4 broadcast, so the socket is IPv4 only.
-    if (socket.bind(QHostAddress::AnyIPv4, DISCOVERY_PORT,
-                    QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint)) {
+    if (socket.bind(
+            QHostAddress::AnyIPv4, DISCOVERY_PORT, QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint)) {
         lastError.clear();
         return true;
     }

@@ -20,7 +20,7 @@ public:
 
     enum class Failure {
         PortUnavailable = 0, // another program holds UDP 30303 exclusively: no answer can be received
-        SendFailed = 1,      // the query could not be sent (no broadcast route, no interface up)
+        SendFailed = 1, // the query could not be sent (no broadcast route, no interface up)
     };
 
     udpManager(QObject *parent, int collectionTime);

@@ -10,7 +10,8 @@
 
 #include <openssl/evp.h>
 
-namespace {
+namespace
+{
 
 // CRC-16/X.25 written out bit by bit (reflected 0x1021 = 0x8408, init 0xFFFF, final complement).
 quint16 crcX25(const QByteArray &data)
@@ -33,10 +34,10 @@ QByteArray encrypt(const QByteArray &plain)
     int n = 0;
     int tail = 0;
     EVP_EncryptInit_ex(ctx, EVP_aes_128_cbc(), nullptr, reinterpret_cast<const uchar *>(key.constData()),
-                       reinterpret_cast<const uchar *>(iv.constData()));
+        reinterpret_cast<const uchar *>(iv.constData()));
     EVP_CIPHER_CTX_set_padding(ctx, 0);
-    EVP_EncryptUpdate(ctx, reinterpret_cast<uchar *>(out.data()), &n, reinterpret_cast<const uchar *>(plain.constData()),
-                      plain.size());
+    EVP_EncryptUpdate(ctx, reinterpret_cast<uchar *>(out.data()), &n,
+        reinterpret_cast<const uchar *>(plain.constData()), plain.size());
     EVP_EncryptFinal_ex(ctx, reinterpret_cast<uchar *>(out.data()) + n, &tail);
     EVP_CIPHER_CTX_free(ctx);
     out.truncate(n + tail);
@@ -120,40 +121,44 @@ void tst_FirmwareFile::accepted_data()
     QTest::addColumn<QString>("information");
 
     const QString details = QStringLiteral("Firmware details :\n- Size : ");
-    QTest::newRow("all products, first bank") << plainHeader("NRO-FPGA-2.4", "", 0, 300) << 300 << "NRO-FPGA-2.4"
-                                              << details
-            + "300\n- Name : NRO-FPGA-2.4\n- Product SN : Valid for all products\n- Bank : FPGA First bank";
+    QTest::newRow("all products, first bank")
+        << plainHeader("NRO-FPGA-2.4", "", 0, 300) << 300 << "NRO-FPGA-2.4"
+        << details + "300\n- Name : NRO-FPGA-2.4\n- Product SN : Valid for all products\n- Bank : FPGA First bank";
     QTest::newRow("serial ABC123, size 00 01 00 00")
         << plainHeader("micro-1.7", "ABC123", 3, 0x00010000) << 65536 << "micro-1.7"
         << details + "65536\n- Name : micro-1.7\n- Product SN : Valid only for SN = ABC123\n- Bank : Micro bank";
     QTest::newRow("header only (34 bytes)") << plainHeader("lcd", "", 5, 0) << 0 << "lcd"
-                                            << details + "0\n- Name : lcd\n- Product SN : Valid for all products"
-                                                         "\n- Bank : LCD bank";
-    QTest::newRow("bank 4, short serial") << plainHeader("fact", "S1", 4, 10) << 10 << "fact"
-                                          << details
-            + "10\n- Name : fact\n- Product SN : Valid only for SN = S1\n- Bank : Micro factory bank";
+                                            << details
+            + "0\n- Name : lcd\n- Product SN : Valid for all products"
+              "\n- Bank : LCD bank";
+    QTest::newRow("bank 4, short serial")
+        << plainHeader("fact", "S1", 4, 10) << 10 << "fact"
+        << details + "10\n- Name : fact\n- Product SN : Valid only for SN = S1\n- Bank : Micro factory bank";
     // The fields fill their bytes entirely: the name stops before the serial, the serial before the bank.
     QTest::newRow("name and serial without NUL")
         << plainHeader("ABCDEFGHIJKLMNOPQRSTU", "XYZ789", 2, 1) << 1 << "ABCDEFGHIJKLMNOPQRSTU"
         << details
             + "1\n- Name : ABCDEFGHIJKLMNOPQRSTU\n- Product SN : Valid only for SN = XYZ789\n- Bank : FPGA third bank";
     QTest::newRow("bank 6") << plainHeader("x", "", 6, 2) << 2 << "x"
-                            << details + "2\n- Name : x\n- Product SN : Valid for all products"
-                                         "\n- Bank : Unknown bank (code 6)";
+                            << details
+            + "2\n- Name : x\n- Product SN : Valid for all products"
+              "\n- Bank : Unknown bank (code 6)";
     QTest::newRow("bank 0xff") << plainHeader("x", "", 0xff, 2) << 2 << "x"
-                               << details + "2\n- Name : x\n- Product SN : Valid for all products"
-                                            "\n- Bank : Unknown bank (code -1)";
+                               << details
+            + "2\n- Name : x\n- Product SN : Valid for all products"
+              "\n- Bank : Unknown bank (code -1)";
     QTest::newRow("bank 0x80") << plainHeader("x", "", 0x80, 2) << 2 << "x"
-                               << details + "2\n- Name : x\n- Product SN : Valid for all products"
-                                            "\n- Bank : Unknown bank (code -128)";
-    QTest::newRow("size field larger than the payload")
-        << plainHeader("big", "", 1, 0xFFFFFFFF) << 10 << "big"
-        << details + "4294967295\n- Name : big\n- Product SN : Valid for all products\n- Bank : FPGA second bank"
-                     "\n- Warning : the file holds 10 bytes of payload";
-    QTest::newRow("size field 0 with a payload")
-        << plainHeader("zero", "", 1, 0) << 262 << "zero"
-        << details + "0\n- Name : zero\n- Product SN : Valid for all products\n- Bank : FPGA second bank"
-                     "\n- Warning : the file holds 262 bytes of payload";
+                               << details
+            + "2\n- Name : x\n- Product SN : Valid for all products"
+              "\n- Bank : Unknown bank (code -128)";
+    QTest::newRow("size field larger than the payload") << plainHeader("big", "", 1, 0xFFFFFFFF) << 10 << "big"
+                                                        << details
+            + "4294967295\n- Name : big\n- Product SN : Valid for all products\n- Bank : FPGA second bank"
+              "\n- Warning : the file holds 10 bytes of payload";
+    QTest::newRow("size field 0 with a payload") << plainHeader("zero", "", 1, 0) << 262 << "zero"
+                                                 << details
+            + "0\n- Name : zero\n- Product SN : Valid for all products\n- Bank : FPGA second bank"
+              "\n- Warning : the file holds 262 bytes of payload";
 }
 
 void tst_FirmwareFile::accepted()
@@ -189,9 +194,9 @@ void tst_FirmwareFile::refused_data()
     const QByteArray good = storedHeader(plainHeader("fw", "", 0, 4)) + "\x01\x02\x03\x04";
     QTest::newRow("empty") << QByteArray() << FirmwareFile::Status::NotFirmware;
     QTest::newRow("33 bytes") << good.left(33) << FirmwareFile::Status::NotFirmware;
-    QTest::newRow("text renamed .bin")
-        << QByteArray("Release notes\nThis archive holds the firmware of the modulator, version 2.4.\n")
-        << FirmwareFile::Status::NotFirmware;
+    QTest::newRow("text renamed .bin") << QByteArray(
+        "Release notes\nThis archive holds the firmware of the modulator, version 2.4.\n")
+                                       << FirmwareFile::Status::NotFirmware;
     QByteArray swapped = good;
     swapped[32] = good[33]; // check value low byte first
     swapped[33] = good[32];
@@ -208,8 +213,8 @@ void tst_FirmwareFile::refused()
     FirmwareFile fw;
     QCOMPARE(fw.check(path), status);
     QVERIFY(!fw.isValid());
-    QCOMPARE(FirmwareFile::statusText(status),
-             QStringLiteral("This is not a firmware file, please check and try again"));
+    QCOMPARE(
+        FirmwareFile::statusText(status), QStringLiteral("This is not a firmware file, please check and try again"));
     QByteArray read("x");
     QCOMPARE(fw.readForDownload(&read), FirmwareFile::Status::OpenFailed);
     QCOMPARE(read, QByteArray());
@@ -238,7 +243,8 @@ void tst_FirmwareFile::refusedFileKeepsEarlierAcceptance()
     QCOMPARE(fw.check(good), FirmwareFile::Status::Ok);
     QCOMPARE(fw.check(text), FirmwareFile::Status::NotFirmware);
     QCOMPARE(fw.check(dir.filePath(QStringLiteral("missing.bin"))), FirmwareFile::Status::OpenFailed);
-    QCOMPARE(FirmwareFile::statusText(FirmwareFile::Status::OpenFailed), QStringLiteral("Unable to open the binary file"));
+    QCOMPARE(
+        FirmwareFile::statusText(FirmwareFile::Status::OpenFailed), QStringLiteral("Unable to open the binary file"));
     QCOMPARE(fw.path(), good);
     QCOMPARE(fw.header().name, QStringLiteral("kept"));
     QByteArray read;
@@ -305,16 +311,18 @@ void tst_FirmwareFile::emulatorMadeImage()
         QSKIP(qPrintable(QStringLiteral("nerio-emulator is not built (%1)").arg(emulator)));
     const QString path = dir.filePath(QStringLiteral("made.bin"));
     QProcess maker;
-    maker.start(emulator, { QStringLiteral("make-firmware"), path, QStringLiteral("--name"), QStringLiteral("NERIO-3.1"),
-                            QStringLiteral("--bank"), QStringLiteral("3"), QStringLiteral("--serial"),
-                            QStringLiteral("ABC123"), QStringLiteral("--payload-size"), QStringLiteral("5240") });
+    maker.start(emulator,
+        { QStringLiteral("make-firmware"), path, QStringLiteral("--name"), QStringLiteral("NERIO-3.1"),
+            QStringLiteral("--bank"), QStringLiteral("3"), QStringLiteral("--serial"), QStringLiteral("ABC123"),
+            QStringLiteral("--payload-size"), QStringLiteral("5240") });
     QVERIFY(maker.waitForFinished(10000));
     QCOMPARE(maker.exitCode(), 0);
 
     FirmwareFile fw;
     QCOMPARE(fw.check(path), FirmwareFile::Status::Ok);
-    QCOMPARE(fw.informationText(), QStringLiteral("Firmware details :\n- Size : 5240\n- Name : NERIO-3.1\n"
-                                                  "- Product SN : Valid only for SN = ABC123\n- Bank : Micro bank"));
+    QCOMPARE(fw.informationText(),
+        QStringLiteral("Firmware details :\n- Size : 5240\n- Name : NERIO-3.1\n"
+                       "- Product SN : Valid only for SN = ABC123\n- Bank : Micro bank"));
     QByteArray image;
     QCOMPARE(fw.readForDownload(&image), FirmwareFile::Status::Ok);
     QCOMPARE(image.size(), 34 + 20 * 262);

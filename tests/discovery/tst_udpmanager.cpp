@@ -18,13 +18,13 @@
 #include <memory>
 #include <unistd.h>
 
-namespace {
+namespace
+{
 
 const QHostAddress DEV1(QStringLiteral("10.77.0.2"));
 
 // A literal with embedded NULs, all of it.
-template<size_t N>
-QByteArray bytes(const char (&text)[N])
+template <size_t N> QByteArray bytes(const char (&text)[N])
 {
     return QByteArray(text, int(N - 1));
 }
@@ -46,7 +46,8 @@ int runClient(const QStringList &args)
         holder.bind(QHostAddress::AnyIPv4, udpManager::DISCOVERY_PORT, QAbstractSocket::DontShareAddress);
     udpManager manager(nullptr, collection);
     QElapsedTimer clock;
-    QObject::connect(&manager, &udpManager::discoveryError, [](int failure) { say(QStringLiteral("error %1").arg(failure)); });
+    QObject::connect(
+        &manager, &udpManager::discoveryError, [](int failure) { say(QStringLiteral("error %1").arg(failure)); });
     QObject::connect(&manager, &udpManager::info, [&] {
         say(QStringLiteral("info %1").arg(clock.elapsed()));
         const QStringList results = manager.results();
@@ -61,8 +62,8 @@ int runClient(const QStringList &args)
     say(QStringLiteral("ready"));
     QUdpSocket own;
     if (args.contains(QStringLiteral("own-answer")))
-        own.writeDatagram("self\r\n0A-0B-0C-0D-0E-0F\r\n", QHostAddress(QStringLiteral("10.77.0.1")),
-                          udpManager::DISCOVERY_PORT);
+        own.writeDatagram(
+            "self\r\n0A-0B-0C-0D-0E-0F\r\n", QHostAddress(QStringLiteral("10.77.0.1")), udpManager::DISCOVERY_PORT);
     QTimer::singleShot(collection + 10000, [] { QCoreApplication::exit(3); });
     return QCoreApplication::exec();
 }
@@ -103,8 +104,7 @@ int runChild(const QStringList &args)
 
 // ---- parent side ----
 
-struct ChildOutput
-{
+struct ChildOutput {
     QStringList lines;
     bool finished = false;
 
@@ -181,8 +181,8 @@ private:
     QStringList childArgs(const QString &role, const QStringList &args) const
     {
         return QStringList { QStringLiteral("netns"), QStringLiteral("exec"), ns(role),
-                             QCoreApplication::applicationFilePath(), QStringLiteral("--child") }
-            + args;
+            QCoreApplication::applicationFilePath(), QStringLiteral("--child") }
+        + args;
     }
     ChildOutput runClient(const QString &role, const QStringList &args);
     std::unique_ptr<QProcess> startClient(const QStringList &args, QStringList *lines);
@@ -244,7 +244,8 @@ bool tst_udpManager::setUpNamespaces(QString *reason)
         return false;
     }
     if (geteuid() != 0) {
-        namespaceFailure = QStringLiteral("network namespaces need root (ip netns add), running as uid %1").arg(geteuid());
+        namespaceFailure
+            = QStringLiteral("network namespaces need root (ip netns add), running as uid %1").arg(geteuid());
         *reason = namespaceFailure;
         return false;
     }
@@ -339,9 +340,9 @@ void tst_udpManager::startEmulator(const QString &role, const QString &mac)
 {
     const QString emulator = qEnvironmentVariable("NERIO_BIN_DIR") + QStringLiteral("/nerio-emulator");
     auto p = std::make_unique<QProcess>();
-    p->start(QStringLiteral("ip"), { QStringLiteral("netns"), QStringLiteral("exec"), ns(role), emulator,
-                                     QStringLiteral("--discovery"), QStringLiteral("--mac"), mac,
-                                     QStringLiteral("--product-name"), QStringLiteral("NERIO DVB-T") });
+    p->start(QStringLiteral("ip"),
+        { QStringLiteral("netns"), QStringLiteral("exec"), ns(role), emulator, QStringLiteral("--discovery"),
+            QStringLiteral("--mac"), mac, QStringLiteral("--product-name"), QStringLiteral("NERIO DVB-T") });
     QStringList lines;
     const bool ready = waitForLine(p.get(), QStringLiteral("ready"), &lines, 10000);
     emulators.push_back(std::move(p));
@@ -400,7 +401,8 @@ void tst_udpManager::twoEmulators()
     QStringList entries = out.entries();
     entries.sort();
     QCOMPARE(entries,
-             QStringList({ QStringLiteral("10.77.0.2 (02-4E-52-00-00-02)"), QStringLiteral("10.77.0.3 (02-4E-52-00-00-03)") }));
+        QStringList(
+            { QStringLiteral("10.77.0.2 (02-4E-52-00-00-02)"), QStringLiteral("10.77.0.3 (02-4E-52-00-00-03)") }));
 
     for (auto &p : emulators) {
         p->kill();
@@ -443,8 +445,9 @@ void tst_udpManager::badDatagrams()
     finishClient(client.get(), &out);
     QVERIFY2(out.finished, qPrintable(out.lines.join(QLatin1Char('|'))));
     const QString from = DEV1.toString();
-    QCOMPARE(out.entries(), QStringList({ from + " (01-02-03-04-05-06)", from + " (11-12-13-14-15-16)",
-                                          from + " (31-32-33-34-35-36)", from + " (MAC: 41-42-43-44-45-46 rev B)" }));
+    QCOMPARE(out.entries(),
+        QStringList({ from + " (01-02-03-04-05-06)", from + " (11-12-13-14-15-16)", from + " (31-32-33-34-35-36)",
+            from + " (MAC: 41-42-43-44-45-46 rev B)" }));
 }
 
 void tst_udpManager::flood()
@@ -459,9 +462,10 @@ void tst_udpManager::flood()
     // 10 000 answers in about one second, in bursts of 100 every 10 ms.
     QString err;
     QVERIFY2(run(QStringLiteral("ip"),
-                 childArgs(QStringLiteral("dev1"), { QStringLiteral("flood"), QStringLiteral("10000"), QStringLiteral("100") }),
+                 childArgs(QStringLiteral("dev1"),
+                     { QStringLiteral("flood"), QStringLiteral("10000"), QStringLiteral("100") }),
                  &err),
-             qPrintable(err));
+        qPrintable(err));
     ChildOutput out;
     out.lines = lines;
     finishClient(client.get(), &out);
