@@ -33,6 +33,7 @@ private slots:
     void serialLoginAndIdentity();
     void serialReopenAfterTheApplicationCloses();
     void serialPortOpensTheSlave();
+    void serialBacklogSurvivesAFullTerminal();
     void telnetLoginAndOneSessionAtATime();
     void flashMadeImageAndReboot();
     void makeFirmwareRejectsBadArguments();
@@ -117,6 +118,34 @@ void TstEmulatorLinks::serialPortOpensTheSlave()
     }
     QCOMPARE(got, nul("Login:"));
     port.close();
+}
+
+void TstEmulatorLinks::serialBacklogSurvivesAFullTerminal()
+{
+    // 100 readings of 249 bytes while the client reads nothing: far more than the terminal holds,
+    // so the emulator's writes come up short and must resume when the client drains them.
+    EmulatorProcess emu;
+    QVERIFY(emu.start({ QStringLiteral("--serial") }));
+    SerialClient client(emu.serialPath);
+    QVERIFY(serialLogIn(client));
+    QByteArray requests;
+    for (int i = 0; i < 100; ++i)
+        requests += i % 2 ? "getCoreParameters\n\r" : "getIPParameters\n\r";
+    QVERIFY(client.send(requests));
+    QTest::qWait(500);
+    QByteArray core;
+    QByteArray ip;
+    for (int i = 0; i < 100; ++i) {
+        const QByteArray m = client.message();
+        if (i == 0)
+            ip = m;
+        if (i == 1)
+            core = m;
+        QVERIFY2(m == (i % 2 ? core : ip), qPrintable(QStringLiteral("message %1").arg(i)));
+    }
+    QVERIFY(core.startsWith("Input mux : IP\r\n") && core.endsWith("MIP control : OFF\r\n" + QByteArray(1, '\0')));
+    QVERIFY(ip.startsWith("IP addressing method : ") && ip.endsWith("IP port : 1234\r\n" + QByteArray(1, '\0')));
+    QCOMPARE(client.drain(200), QByteArray());
 }
 
 void TstEmulatorLinks::telnetLoginAndOneSessionAtATime()
