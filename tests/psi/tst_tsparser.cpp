@@ -6,6 +6,7 @@
 #include "tsbuilder.h"
 #include "tsparser.h"
 
+#include <QRandomGenerator>
 #include <QtTest>
 
 using tsbuild::packetize;
@@ -39,6 +40,7 @@ private slots:
     void lyingLengthsEndTheWalk_data();
     void lyingLengthsEndTheWalk();
     void completeOnlyWhenEveryTableIsDecoded();
+    void corruptedPacketsStayInBounds();
 };
 
 void tst_tsparser::programsFromPatPmtAndSdt()
@@ -198,6 +200,40 @@ void tst_tsparser::completeOnlyWhenEveryTableIsDecoded()
     feed(parser, packetize(0x100, tsbuild::pmtSection(1, 0x101, {})));
     QVERIFY(parser.complete());
     QVERIFY(parser.network_name().isEmpty());
+}
+
+void tst_tsparser::corruptedPacketsStayInBounds()
+{
+    // Valid PSI with random bytes overwritten: whatever the lengths claim, decoding reads only the
+    // collected bytes (the sanitizer build turns any stray read into a failure) and what it yields
+    // fits in them.
+    QList<QByteArray> clean = packetize(0, tsbuild::patSection(1, {{1, 0x100}, {2, 0x100}}));
+    clean += packetize(0x100, tsbuild::pmtSection(1, 0x101, {{0x02, 0x101, tsbuild::descriptor(0x52, "x")},
+                                                             {0x03, 0x102, QByteArray()}}));
+    clean += packetize(0x100, tsbuild::pmtSection(2, 0x101, {{0x06, 0x103, tsbuild::descriptor(0x59, "abcdefgh")}}));
+    clean += packetize(0x10, tsbuild::nitSection(0x40, 1, tsbuild::descriptor(0x40, "Network")));
+    clean += packetize(0x11, tsbuild::sdtSection(0x42, 7, {{1, false, "P1", "S1"}, {2, true, "P2", "S2"}}));
+
+    QRandomGenerator rng(12345);
+    for (int round = 0; round < 3000; ++round) {
+        tsparser parser;
+        for (QByteArray p : clean) {
+            const int flips = int(rng.bounded(4));
+            for (int f = 0; f < flips; ++f)
+                p[int(rng.bounded(1, 188))] = char(rng.bounded(256));
+            parser.parse(p);
+        }
+        const QList<program_info> programs = parser.programs();
+        // Entries and names cannot outnumber the bytes fed: 4 bytes a PAT entry, 5 a stream, and a
+        // name's length is one byte.
+        const int fed = clean.size() * 184;
+        QVERIFY(programs.size() <= fed / 4);
+        for (const program_info &program : programs) {
+            QVERIFY(program.es_list.size() <= fed / 5);
+            QVERIFY(program.service_name.size() <= 255 && program.provider_name.size() <= 255);
+        }
+        QVERIFY(parser.network_name().size() <= 255);
+    }
 }
 
 QTEST_APPLESS_MAIN(tst_tsparser)
