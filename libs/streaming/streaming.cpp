@@ -167,6 +167,16 @@ void streaming::setPcrPidOf(quint16 elementaryPid, quint16 pcrPid)
         stamp->setPcrPidOf(elementaryPid, pcrPid);
 }
 
+void streaming::assignPcrPids(const QList<program_info> &programs)
+{
+    for (const program_info &program : programs) {
+        if (program.PCR_PID >= 0x1FFF)
+            continue;
+        for (const es_entry &es : program.es_list)
+            setPcrPidOf(es.elementary_PID, program.PCR_PID);
+    }
+}
+
 void streaming::userChangedPosition(int value)
 {
     emit userHasChangedPosition(value);

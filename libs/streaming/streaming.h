@@ -2,7 +2,10 @@
 // One streaming run: the packet pipeline (file reader, clock stage, sender) and its pacing thread.
 // Built, driven and deleted in the GUI thread; deleting it stops the run in order.
 
+#include "program_info.h"
+
 #include <QHostAddress>
+#include <QList>
 #include <QObject>
 #include <QString>
 
@@ -35,6 +38,9 @@ public:
     void setLoopState(int value);
     // PTS/DTS of elementaryPid follow the PCR of its program's PCR PID.
     void setPcrPidOf(quint16 elementaryPid, quint16 pcrPid);
+    // The same for every elementary stream of the analysed programs; streams outside a program, and
+    // programs without a PCR PID, keep their timestamps.
+    void assignPcrPids(const QList<program_info> &programs);
 
     bool isPaused() const;
     bool fileOpened() const;

@@ -204,6 +204,10 @@ tsmonitor::report tsmonitor::finish() const
             } else {
                 const double interval = (samples[i].arrival - samples[i - 1].arrival) / 1e6;
                 r.pcrIntervalMaxMs = std::max(r.pcrIntervalMaxMs, interval);
+                if (bytesPerSecond > 0)
+                    r.pcrIntervalStreamMaxMs = std::max(
+                        r.pcrIntervalStreamMaxMs,
+                        double(samples[i].position - samples[i - 1].position) / bytesPerSecond * 1000);
                 intervalSum += interval;
                 ++intervals;
                 // The PCR runs modulo 2^33 * 300; an increase across that boundary is a step, not a jump.
@@ -287,6 +291,7 @@ QJsonObject tsmonitor::report::toJson() const
     o.insert(QStringLiteral("pcr_discontinuities"), qint64(pcrDiscontinuities));
     o.insert(QStringLiteral("pcr_interval_max_ms"), pcrIntervalMaxMs);
     o.insert(QStringLiteral("pcr_interval_mean_ms"), pcrIntervalMeanMs);
+    o.insert(QStringLiteral("pcr_interval_stream_max_ms"), pcrIntervalStreamMaxMs);
     o.insert(QStringLiteral("pcr_accuracy_ns"), pcrAccuracyNs);
     o.insert(QStringLiteral("pcr_jitter_us"), pcrJitterUs);
     o.insert(QStringLiteral("pcr_bitrate"), pcrBitrate);
@@ -312,7 +317,8 @@ QString tsmonitor::report::toText() const
     out << "sync             " << syncByteErrors << " sync byte errors, " << syncLosses << " sync losses\n";
     out << "PCR              " << pcrCount << " PCRs, " << pcrDiscontinuities << " discontinuities\n";
     out << "PCR repetition   max " << pcrIntervalMaxMs << " ms, mean " << pcrIntervalMeanMs << " ms ("
-        << (repetitionOk ? "ok" : "over") << " 40 ms)\n";
+        << (repetitionOk ? "ok" : "over") << " 40 ms); in the stream itself max " << pcrIntervalStreamMaxMs
+        << " ms\n";
     out << "PCR accuracy     " << pcrAccuracyNs << " ns (" << (accuracyOk ? "within" : "outside") << " 500 ns)\n";
     out << "PCR jitter       " << pcrJitterUs << " us (arrival against PCR)\n";
     out << "PCR bitrate      " << qint64(std::llround(pcrBitrate)) << " bit/s\n";

@@ -33,6 +33,7 @@ public:
         quint64 pcrDiscontinuities = 0;
         double pcrIntervalMaxMs = 0;  // by arrival, the largest over PCR PIDs
         double pcrIntervalMeanMs = 0;
+        double pcrIntervalStreamMaxMs = 0; // by byte position at the measured rate: the stream's own
         double pcrAccuracyNs = 0;     // largest |PCR - fit on byte position|
         double pcrJitterUs = 0;       // largest |arrival - fit on PCR|
         double pcrBitrate = 0;        // multiplex rate implied by PCR over byte position

@@ -7,7 +7,10 @@
 #include <QUdpSocket>
 #include <QtTest>
 
+#include <QElapsedTimer>
+
 #include <csignal>
+#include <cstring>
 
 class tst_nerio_ts_stream : public QObject
 {
@@ -116,6 +119,53 @@ private slots:
         }
         QVERIFY(got.size() >= 142 * 1316);
         QCOMPARE(got.left(142 * 1316), fileBytes.left(142 * 1316));
+    }
+
+    void timestampsFollowTheirProgramsPcr()
+    {
+        // PAT (program 1 -> PMT 0x1000) and PMT (PCR on 0x100, MPEG audio on 0x101), CRCs computed apart.
+        auto section = [](quint16 pid, const char *hex) {
+            QByteArray p(188, char(0xFF));
+            p[0] = 0x47;
+            p[1] = char(0x40 | (pid >> 8));
+            p[2] = char(pid & 0xFF);
+            p[3] = 0x10;
+            p[4] = 0;
+            p.replace(5, int(strlen(hex) / 2), QByteArray::fromHex(hex));
+            return p;
+        };
+        QByteArray bytes = section(0x0000, "00B00D0001C100000001F0002ab104b2")
+            + section(0x1000, "02B0120001C10000E100F00004E101F0002dbdc3cf") + fixture::pcrPacket(0x100, 0, 1000, 0)
+            + fixture::pesPacket(0x101, 0, 90000, 86400);
+        for (int i = 0; i < 3; ++i)
+            bytes += fixture::packet(0x100, quint8(1 + i));
+        const QString path = fixture::writeFile(dir, "pes.ts", bytes);
+        QUdpSocket receiver;
+        QVERIFY(receiver.bind(QHostAddress::LocalHost, 0));
+        QProcess p;
+        p.start(program, {"stream", path, "--dest", QString("127.0.0.1:%1").arg(receiver.localPort()), "--loop",
+                          "--bitrate", "1000000", "--pcr"});
+        QVERIFY(p.waitForStarted());
+        QList<QByteArray> got;
+        QElapsedTimer t;
+        t.start();
+        while (got.size() < 2 && t.elapsed() < 5000) {
+            receiver.waitForReadyRead(100);
+            while (receiver.hasPendingDatagrams()) {
+                QByteArray d(int(receiver.pendingDatagramSize()), Qt::Uninitialized);
+                receiver.readDatagram(d.data(), d.size());
+                got << d;
+            }
+        }
+        ::kill(pid_t(p.processId()), SIGINT);
+        QVERIFY(p.waitForFinished(2000));
+        QVERIFY(got.size() >= 2);
+        // Second pass: the PCR is 1000 * 300 + 7 packets at 1 Mbit/s (10 528 bits = 284 256 ticks); the audio
+        // PES follows its program's PCR PID: +284 256 / 300 = +947 ticks of 90 kHz.
+        const QByteArray second = got[1];
+        QCOMPARE(fixture::pcrOf(second.mid(2 * 188, 188)), quint64(300000 + 284256));
+        QCOMPARE(fixture::timestampOf(second.mid(3 * 188, 188), 13), quint64(90947));
+        QCOMPARE(fixture::timestampOf(second.mid(3 * 188, 188), 18), quint64(87347));
     }
 
     void ctrlCStopsCleanly()

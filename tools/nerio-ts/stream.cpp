@@ -190,13 +190,7 @@ int runStream(const QStringList &args)
     std::unique_ptr<streaming> run = std::make_unique<streaming>(
         nullptr, qint16(syncOffset), loop ? int(tsloop::loopEnabled) : int(tsloop::loopDisabled), path,
         quint32(bitrate), &tools, rtp, address, quint16(port), quint8(7));
-    const QList<program_info> programs = measure.getParser()->programs();
-    for (const program_info &program : programs) {
-        if (program.PCR_PID >= 0x1FFF)
-            continue;
-        for (const es_entry &es : program.es_list)
-            run->setPcrPidOf(es.elementary_PID, program.PCR_PID);
-    }
+    run->assignPcrPids(measure.getParser()->programs());
 
     std::signal(SIGINT, onSignal);
     std::signal(SIGTERM, onSignal);
