@@ -36,7 +36,9 @@ tsloop::tsloop(QObject *parent, const QString &fileName, quint64 bitrate_, qint1
     , replacementPacket(PKT_SIZE, REPLACEMENT_BYTE)
 {
     std::memset(lastCc, CC_NONE, sizeof lastCc);
-    forgetIncomingCounters();
+    std::memset(lastInCc, CC_NONE, sizeof lastInCc);
+    std::memset(lastWasDuplicate, 0, sizeof lastWasDuplicate);
+    std::memset(inCcPass, 0, sizeof inCcPass);
     file = new QFile(fileName);
     if (!file->open(QIODevice::ReadOnly)) {
         qCWarning(lcStreaming) << "cannot open" << fileName << file->errorString();
@@ -57,8 +59,11 @@ bool tsloop::isOpen() const
 
 void tsloop::forgetIncomingCounters()
 {
-    std::memset(lastInCc, CC_NONE, sizeof lastInCc);
-    std::memset(lastWasDuplicate, 0, sizeof lastWasDuplicate);
+    if (++pass == 0) {
+        // Pass numbers wrapped (after 4e9 wraps): start the tags afresh.
+        std::memset(inCcPass, 0, sizeof inCcPass);
+        pass = 1;
+    }
 }
 
 QByteArray tsloop::nextPacket()
@@ -118,9 +123,11 @@ void tsloop::continuityStage(uchar *packet)
     currentPid = pid;
     const quint8 incoming = packet[3] & 0x0F;
     const bool hasPayload = packet[3] & 0x10;
-    const bool duplicate = hasPayload && lastInCc[pid] == incoming && !lastWasDuplicate[pid];
+    const bool seenThisPass = inCcPass[pid] == pass;
+    const bool duplicate = hasPayload && seenThisPass && lastInCc[pid] == incoming && !lastWasDuplicate[pid];
     lastWasDuplicate[pid] = duplicate;
     lastInCc[pid] = incoming;
+    inCcPass[pid] = pass;
     if (lastCc[pid] == CC_NONE) {
         lastCc[pid] = incoming;
         return;

@@ -73,11 +73,13 @@ private:
     bool STARTcorrection;
     quint16 currentPid = 0;
     quint8 lastCc[8192];
-    // Counter of the previous incoming packet per PID, 0x10 when unknown: a packet repeating it is the
-    // legal duplicate and keeps the previous outgoing counter. Forgotten at wraps and seeks, where the
-    // incoming counters break anyway.
+    // Counter of the previous incoming packet per PID: a packet repeating it is the legal duplicate and
+    // keeps the previous outgoing counter. Valid only within the file pass it was seen in (inCcPass equal
+    // to pass): wraps and seeks break the incoming counters, and a new pass number forgets them all at once.
     quint8 lastInCc[8192];
     bool lastWasDuplicate[8192];
+    quint32 inCcPass[8192];
+    quint32 pass = 1;
 
     bool scramblingEna;
     bool scramblingOnPIDEna;

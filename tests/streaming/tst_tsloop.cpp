@@ -107,6 +107,21 @@ private slots:
         QCOMPARE(quint8(loop->nextPacket()[3]) & 0x0F, 7);
     }
 
+    void sameCounterAfterAWrapIsNoDuplicate()
+    {
+        // One packet of PID 0x400 (counter 5) per pass: each pass brings new data, so the output counts on.
+        const QString path = fixture::writeFile(dir, "onecc.ts", fixture::packet(0x400, 5) + fixture::packet(0x401, 0));
+        std::unique_ptr<tsloop> loop(reader(path, true, true));
+        for (int pass = 0; pass < 4; ++pass) {
+            QCOMPARE(quint8(loop->nextPacket()[3]) & 0x0F, 5 + pass);
+            loop->nextPacket();
+        }
+        // A seek breaks the incoming counters the same way.
+        loop->nextPacket();
+        loop->newPositionFileSet(0);
+        QCOMPARE(quint8(loop->nextPacket()[3]) & 0x0F, 10);
+    }
+
     void seekAlignsToWholePackets()
     {
         // 60 s at 8 Mbit/s = 60 000 000 bytes, aligned down: 60 000 000 - 60 000 000 % 188 = 59 999 824.
