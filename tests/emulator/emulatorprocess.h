@@ -148,7 +148,10 @@ public:
             ::close(fd);
         fd = -1;
     }
-    bool send(const QByteArray &bytes) { return fd >= 0 && ::write(fd, bytes.constData(), size_t(bytes.size())) == bytes.size(); }
+    bool send(const QByteArray &bytes)
+    {
+        return fd >= 0 && ::write(fd, bytes.constData(), size_t(bytes.size())) == bytes.size();
+    }
     bool hungUp = false;
 
 protected:

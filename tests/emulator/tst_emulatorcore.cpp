@@ -9,14 +9,15 @@
 #include <QJsonObject>
 #include <QtTest>
 
-namespace {
+namespace
+{
 const QByteArray esc("\x1b");
 
-struct Rig
-{
+struct Rig {
     explicit Rig(ConsoleSession::Kind kind = ConsoleSession::Kind::Serial, const DeviceFaults &faults = DeviceFaults(),
-                 const DeviceIdentity &identity = DeviceIdentity())
-        : device(identity, faults), session(kind, &device, QStringLiteral("test"))
+        const DeviceIdentity &identity = DeviceIdentity())
+        : device(identity, faults)
+        , session(kind, &device, QStringLiteral("test"))
     {
     }
 
@@ -130,7 +131,9 @@ void TstEmulatorCore::telnetOpeningAndOptionBytes()
     QCOMPARE(rig.feed("korva\r\n"), QList<QByteArray> { msg("Logged in successfully\r\n") });
     QCOMPARE(rig.command("setIPPort 2000"), msg("OK\r\n"));
     // IAC IAC is a data byte 255, so this value is not a port number.
-    QCOMPARE(rig.feed("setIPPort 20\xff\xff" "0\n\r"), QList<QByteArray> { msg("KO\r\n") });
+    QCOMPARE(rig.feed("setIPPort 20\xff\xff"
+                      "0\n\r"),
+        QList<QByteArray> { msg("KO\r\n") });
     QCOMPARE(rig.feed("exit\r\n"), QList<QByteArray> { msg("Logged out\r\n") });
     QVERIFY(rig.session.closeRequested());
 }
@@ -179,42 +182,76 @@ void TstEmulatorCore::settings_data()
 
     const QByteArray core("getCoreParameters");
     const QByteArray ip("getIPParameters");
-    QTest::newRow("input ASI") << QByteArray("setInputMux ASI") << QByteArray("OK") << core << QByteArray("Input mux : ASI");
-    QTest::newRow("input AUTO") << QByteArray("setInputMux AUTO") << QByteArray("OK") << core << QByteArray("Input mux : AUTO");
-    QTest::newRow("input lower case") << QByteArray("setInputMux asi") << QByteArray("KO") << core << QByteArray("Input mux : IP");
-    QTest::newRow("clock external") << QByteArray("setRefClockMux external") << QByteArray("OK") << core << QByteArray("Ref clock mux : external");
-    QTest::newRow("mip on") << QByteArray("setMipControl ON") << QByteArray("OK") << core << QByteArray("MIP control : ON");
-    QTest::newRow("bandwidth 6") << QByteArray("setBandwidth 6") << QByteArray("OK") << core << QByteArray("Bandwidth : 6MHz");
-    QTest::newRow("bandwidth 5") << QByteArray("setBandwidth 5") << QByteArray("KO") << core << QByteArray("Bandwidth : 8MHz");
-    QTest::newRow("guard 1/4") << QByteArray("setGuardInterval 1/4") << QByteArray("OK") << core << QByteArray("Guard Interval : 1/4");
-    QTest::newRow("frequency") << QByteArray("setOutputFrequency 474.5") << QByteArray("OK") << core << QByteArray("Output Frequency : 474.500MHz");
-    QTest::newRow("frequency top") << QByteArray("setOutputFrequency 858.000") << QByteArray("OK") << core << QByteArray("Output Frequency : 858.000MHz");
-    QTest::newRow("frequency above") << QByteArray("setOutputFrequency 858.001") << QByteArray("KO") << core << QByteArray("Output Frequency : 666.000MHz");
-    QTest::newRow("frequency below") << QByteArray("setOutputFrequency 473.999") << QByteArray("KO") << core << QByteArray("Output Frequency : 666.000MHz");
-    QTest::newRow("frequency text") << QByteArray("setOutputFrequency 6e2") << QByteArray("KO") << core << QByteArray("Output Frequency : 666.000MHz");
-    QTest::newRow("output on") << QByteArray("setOutputState ON") << QByteArray("OK") << core << QByteArray("Output State : ON");
-    QTest::newRow("qpsk") << QByteArray("setConstellation QPSK") << QByteArray("OK") << core << QByteArray("Constellation : QPSK");
-    QTest::newRow("16qam lower") << QByteArray("setConstellation 16qam") << QByteArray("KO") << core << QByteArray("Constellation : 64QAM");
-    QTest::newRow("code rate 7/8") << QByteArray("setCodeRate 7/8") << QByteArray("OK") << core << QByteArray("Code Rate : 7/8");
-    QTest::newRow("mode 2K") << QByteArray("setTransmissionMode 2K") << QByteArray("OK") << core << QByteArray("Transmission Mode : OFDM mode : 2K");
-    QTest::newRow("attenuation 30") << QByteArray("setAttenuation 30") << QByteArray("OK") << core << QByteArray("Attenuation : 30dB");
-    QTest::newRow("attenuation 31") << QByteArray("setAttenuation 31") << QByteArray("KO") << core << QByteArray("Attenuation : 0dB");
-    QTest::newRow("attenuation negative") << QByteArray("setAttenuation -1") << QByteArray("KO") << core << QByteArray("Attenuation : 0dB");
-    QTest::newRow("unicast") << QByteArray("setIPAddressingMethod unicast") << QByteArray("OK") << ip << QByteArray("IP addressing method : unicast");
-    QTest::newRow("group") << QByteArray("setIPMulticastAddress 239.10.20.30") << QByteArray("OK") << ip << QByteArray("IP multicast address : 239.10.20.30");
-    QTest::newRow("group low edge") << QByteArray("setIPMulticastAddress 224.0.0.0") << QByteArray("OK") << ip << QByteArray("IP multicast address : 224.0.0.0");
-    QTest::newRow("not a group") << QByteArray("setIPMulticastAddress 240.0.0.1") << QByteArray("KO") << ip << QByteArray("IP multicast address : 239.0.0.1");
-    QTest::newRow("octet 256") << QByteArray("setIPMulticastAddress 239.0.0.256") << QByteArray("KO") << ip << QByteArray("IP multicast address : 239.0.0.1");
+    QTest::newRow("input ASI") << QByteArray("setInputMux ASI") << QByteArray("OK") << core
+                               << QByteArray("Input mux : ASI");
+    QTest::newRow("input AUTO") << QByteArray("setInputMux AUTO") << QByteArray("OK") << core
+                                << QByteArray("Input mux : AUTO");
+    QTest::newRow("input lower case") << QByteArray("setInputMux asi") << QByteArray("KO") << core
+                                      << QByteArray("Input mux : IP");
+    QTest::newRow("clock external") << QByteArray("setRefClockMux external") << QByteArray("OK") << core
+                                    << QByteArray("Ref clock mux : external");
+    QTest::newRow("mip on") << QByteArray("setMipControl ON") << QByteArray("OK") << core
+                            << QByteArray("MIP control : ON");
+    QTest::newRow("bandwidth 6") << QByteArray("setBandwidth 6") << QByteArray("OK") << core
+                                 << QByteArray("Bandwidth : 6MHz");
+    QTest::newRow("bandwidth 5") << QByteArray("setBandwidth 5") << QByteArray("KO") << core
+                                 << QByteArray("Bandwidth : 8MHz");
+    QTest::newRow("guard 1/4") << QByteArray("setGuardInterval 1/4") << QByteArray("OK") << core
+                               << QByteArray("Guard Interval : 1/4");
+    QTest::newRow("frequency") << QByteArray("setOutputFrequency 474.5") << QByteArray("OK") << core
+                               << QByteArray("Output Frequency : 474.500MHz");
+    QTest::newRow("frequency top") << QByteArray("setOutputFrequency 858.000") << QByteArray("OK") << core
+                                   << QByteArray("Output Frequency : 858.000MHz");
+    QTest::newRow("frequency above") << QByteArray("setOutputFrequency 858.001") << QByteArray("KO") << core
+                                     << QByteArray("Output Frequency : 666.000MHz");
+    QTest::newRow("frequency below") << QByteArray("setOutputFrequency 473.999") << QByteArray("KO") << core
+                                     << QByteArray("Output Frequency : 666.000MHz");
+    QTest::newRow("frequency text") << QByteArray("setOutputFrequency 6e2") << QByteArray("KO") << core
+                                    << QByteArray("Output Frequency : 666.000MHz");
+    QTest::newRow("output on") << QByteArray("setOutputState ON") << QByteArray("OK") << core
+                               << QByteArray("Output State : ON");
+    QTest::newRow("qpsk") << QByteArray("setConstellation QPSK") << QByteArray("OK") << core
+                          << QByteArray("Constellation : QPSK");
+    QTest::newRow("16qam lower") << QByteArray("setConstellation 16qam") << QByteArray("KO") << core
+                                 << QByteArray("Constellation : 64QAM");
+    QTest::newRow("code rate 7/8") << QByteArray("setCodeRate 7/8") << QByteArray("OK") << core
+                                   << QByteArray("Code Rate : 7/8");
+    QTest::newRow("mode 2K") << QByteArray("setTransmissionMode 2K") << QByteArray("OK") << core
+                             << QByteArray("Transmission Mode : OFDM mode : 2K");
+    QTest::newRow("attenuation 30") << QByteArray("setAttenuation 30") << QByteArray("OK") << core
+                                    << QByteArray("Attenuation : 30dB");
+    QTest::newRow("attenuation 31") << QByteArray("setAttenuation 31") << QByteArray("KO") << core
+                                    << QByteArray("Attenuation : 0dB");
+    QTest::newRow("attenuation negative")
+        << QByteArray("setAttenuation -1") << QByteArray("KO") << core << QByteArray("Attenuation : 0dB");
+    QTest::newRow("unicast") << QByteArray("setIPAddressingMethod unicast") << QByteArray("OK") << ip
+                             << QByteArray("IP addressing method : unicast");
+    QTest::newRow("group") << QByteArray("setIPMulticastAddress 239.10.20.30") << QByteArray("OK") << ip
+                           << QByteArray("IP multicast address : 239.10.20.30");
+    QTest::newRow("group low edge") << QByteArray("setIPMulticastAddress 224.0.0.0") << QByteArray("OK") << ip
+                                    << QByteArray("IP multicast address : 224.0.0.0");
+    QTest::newRow("not a group") << QByteArray("setIPMulticastAddress 240.0.0.1") << QByteArray("KO") << ip
+                                 << QByteArray("IP multicast address : 239.0.0.1");
+    QTest::newRow("octet 256") << QByteArray("setIPMulticastAddress 239.0.0.256") << QByteArray("KO") << ip
+                               << QByteArray("IP multicast address : 239.0.0.1");
     QTest::newRow("port") << QByteArray("setIPPort 65535") << QByteArray("OK") << ip << QByteArray("IP port : 65535");
     QTest::newRow("port low") << QByteArray("setIPPort 1023") << QByteArray("KO") << ip << QByteArray("IP port : 1234");
-    QTest::newRow("port high") << QByteArray("setIPPort 65536") << QByteArray("KO") << ip << QByteArray("IP port : 1234");
-    QTest::newRow("unicast address is not settable") << QByteArray("setIPUnicastAddress 10.0.0.1") << QByteArray("KO") << ip << QByteArray("IP unicast address : 127.0.0.1");
-    QTest::newRow("tuning") << QByteArray("setTuningValues 12 -3 100 0") << QByteArray("OK") << QByteArray("getTuningValues") << QByteArray(" +100 +000 ");
-    QTest::newRow("tuning bias out of range") << QByteArray("setTuningValues 128 0 0 0") << QByteArray("KO") << QByteArray("getTuningValues") << QByteArray("+000 +000");
-    QTest::newRow("tuning three values") << QByteArray("setTuningValues 1 2 3") << QByteArray("KO") << QByteArray("getTuningValues") << QByteArray("+000 +000");
-    QTest::newRow("unknown command") << QByteArray("setPower 10") << QByteArray("KO") << core << QByteArray("Output State : OFF");
-    QTest::newRow("soft reset off") << QByteArray("setSoftReset OFF") << QByteArray("OK") << core << QByteArray("Output State : OFF");
-    QTest::newRow("soft reset other") << QByteArray("setSoftReset maybe") << QByteArray("KO") << core << QByteArray("Output State : OFF");
+    QTest::newRow("port high") << QByteArray("setIPPort 65536") << QByteArray("KO") << ip
+                               << QByteArray("IP port : 1234");
+    QTest::newRow("unicast address is not settable") << QByteArray("setIPUnicastAddress 10.0.0.1") << QByteArray("KO")
+                                                     << ip << QByteArray("IP unicast address : 127.0.0.1");
+    QTest::newRow("tuning") << QByteArray("setTuningValues 12 -3 100 0") << QByteArray("OK")
+                            << QByteArray("getTuningValues") << QByteArray(" +100 +000 ");
+    QTest::newRow("tuning bias out of range") << QByteArray("setTuningValues 128 0 0 0") << QByteArray("KO")
+                                              << QByteArray("getTuningValues") << QByteArray("+000 +000");
+    QTest::newRow("tuning three values") << QByteArray("setTuningValues 1 2 3") << QByteArray("KO")
+                                         << QByteArray("getTuningValues") << QByteArray("+000 +000");
+    QTest::newRow("unknown command") << QByteArray("setPower 10") << QByteArray("KO") << core
+                                     << QByteArray("Output State : OFF");
+    QTest::newRow("soft reset off") << QByteArray("setSoftReset OFF") << QByteArray("OK") << core
+                                    << QByteArray("Output State : OFF");
+    QTest::newRow("soft reset other") << QByteArray("setSoftReset maybe") << QByteArray("KO") << core
+                                      << QByteArray("Output State : OFF");
 }
 
 void TstEmulatorCore::settings()
@@ -238,22 +275,22 @@ void TstEmulatorCore::readingsShowStoredValues()
     Rig rig;
     QVERIFY(rig.login());
     for (const char *line : { "setInputMux ASI", "setRefClockMux AUTO", "setCodeRate 5/6", "setGuardInterval 1/8",
-                              "setConstellation 16QAM", "setBandwidth 7", "setTransmissionMode 2K",
-                              "setOutputFrequency 474", "setAttenuation 12", "setOutputState ON", "setMipControl ON" })
+             "setConstellation 16QAM", "setBandwidth 7", "setTransmissionMode 2K", "setOutputFrequency 474",
+             "setAttenuation 12", "setOutputState ON", "setMipControl ON" })
         QCOMPARE(rig.command(line), msg("OK\r\n"));
     QCOMPARE(rig.command("getCoreParameters"),
-             msg("Input mux : ASI\r\nRef clock mux : AUTO\r\nCode Rate : 5/6\r\nGuard Interval : 1/8\r\n"
-                 "Constellation : 16QAM\r\nBandwidth : 7MHz\r\nTransmission Mode : OFDM mode : 2K\r\n"
-                 "Output Frequency : 474.000MHz\r\nAttenuation : 12dB\r\nOutput State : ON\r\nMIP control : ON\r\n"));
+        msg("Input mux : ASI\r\nRef clock mux : AUTO\r\nCode Rate : 5/6\r\nGuard Interval : 1/8\r\n"
+            "Constellation : 16QAM\r\nBandwidth : 7MHz\r\nTransmission Mode : OFDM mode : 2K\r\n"
+            "Output Frequency : 474.000MHz\r\nAttenuation : 12dB\r\nOutput State : ON\r\nMIP control : ON\r\n"));
     // ASI selected: the IP input is not measured. The PLL runs on the internal reference.
     QCOMPARE(rig.command("getStatus"),
-             msg("IP input status : No data\r\nASI input status : No data\r\nInput raw bitrate : 0.000 Mbps\r\n"
-                 "Input net bitrate : 0.000 Mbps\r\nPLL status : Locked on internal\r\nOutput status : ON\r\n"));
+        msg("IP input status : No data\r\nASI input status : No data\r\nInput raw bitrate : 0.000 Mbps\r\n"
+            "Input net bitrate : 0.000 Mbps\r\nPLL status : Locked on internal\r\nOutput status : ON\r\n"));
     QCOMPARE(rig.command("setRefClockMux external"), msg("OK\r\n"));
     QVERIFY(rig.command("getStatus").contains("\r\nPLL status : Not locked\r\n"));
     QCOMPARE(rig.command("getIPParameters"),
-             msg("IP addressing method : multicast\r\nIP multicast address : 239.0.0.1\r\n"
-                 "IP unicast address : 127.0.0.1\r\nIP port : 1234\r\n"));
+        msg("IP addressing method : multicast\r\nIP multicast address : 239.0.0.1\r\n"
+            "IP unicast address : 127.0.0.1\r\nIP port : 1234\r\n"));
 }
 
 void TstEmulatorCore::identityReading()
@@ -265,9 +302,9 @@ void TstEmulatorCore::identityReading()
     Rig rig(ConsoleSession::Kind::Serial, DeviceFaults(), id);
     QVERIFY(rig.login());
     QCOMPARE(rig.command("getID"),
-             msg("Product type : Test modulator\r\nProduct serial number : ABC123\r\n"
-                 "Product MAC address : 00-0A-1B-2C-3D-4E\r\nProduct version : 1.0.0\r\n"
-                 "Product manufacturing date : 2025-11-04\r\nProduct options : IP ASI\r\n"));
+        msg("Product type : Test modulator\r\nProduct serial number : ABC123\r\n"
+            "Product MAC address : 00-0A-1B-2C-3D-4E\r\nProduct version : 1.0.0\r\n"
+            "Product manufacturing date : 2025-11-04\r\nProduct options : IP ASI\r\n"));
 }
 
 void TstEmulatorCore::tuningReplyFollowsPanelRule_data()

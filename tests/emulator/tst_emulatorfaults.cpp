@@ -9,11 +9,12 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-namespace {
-const QByteArray defaultCore = nul(
-    "Input mux : IP\r\nRef clock mux : internal\r\nCode Rate : 2/3\r\nGuard Interval : 1/32\r\n"
-    "Constellation : 64QAM\r\nBandwidth : 8MHz\r\nTransmission Mode : OFDM mode : 8K\r\n"
-    "Output Frequency : 666.000MHz\r\nAttenuation : 0dB\r\nOutput State : OFF\r\nMIP control : OFF\r\n");
+namespace
+{
+const QByteArray defaultCore
+    = nul("Input mux : IP\r\nRef clock mux : internal\r\nCode Rate : 2/3\r\nGuard Interval : 1/32\r\n"
+          "Constellation : 64QAM\r\nBandwidth : 8MHz\r\nTransmission Mode : OFDM mode : 8K\r\n"
+          "Output Frequency : 666.000MHz\r\nAttenuation : 0dB\r\nOutput State : OFF\r\nMIP control : OFF\r\n");
 }
 
 class TstEmulatorFaults : public QObject
@@ -51,7 +52,7 @@ void TstEmulatorFaults::refuse()
 {
     EmulatorProcess emu;
     QVERIFY(emu.start({ QStringLiteral("--telnet"), QStringLiteral("0"), QStringLiteral("--refuse"),
-                        QStringLiteral("getStatus"), QStringLiteral("--refuse"), QStringLiteral("setCodeRate") }));
+        QStringLiteral("getStatus"), QStringLiteral("--refuse"), QStringLiteral("setCodeRate") }));
     TelnetClient client;
     QVERIFY(client.connectTo(emu.telnetPort));
     QVERIFY(telnetLogIn(client));
@@ -66,7 +67,8 @@ void TstEmulatorFaults::refuse()
 void TstEmulatorFaults::delayMs()
 {
     EmulatorProcess emu;
-    QVERIFY(emu.start({ QStringLiteral("--telnet"), QStringLiteral("0"), QStringLiteral("--delay-ms"), QStringLiteral("400") }));
+    QVERIFY(emu.start(
+        { QStringLiteral("--telnet"), QStringLiteral("0"), QStringLiteral("--delay-ms"), QStringLiteral("400") }));
     TelnetClient client;
     QVERIFY(client.connectTo(emu.telnetPort));
     QVERIFY(telnetLogIn(client));
@@ -112,7 +114,8 @@ void TstEmulatorFaults::baudPace()
 void TstEmulatorFaults::dropAfterTelnet()
 {
     EmulatorProcess emu;
-    QVERIFY(emu.start({ QStringLiteral("--telnet"), QStringLiteral("0"), QStringLiteral("--drop-after"), QStringLiteral("2") }));
+    QVERIFY(emu.start(
+        { QStringLiteral("--telnet"), QStringLiteral("0"), QStringLiteral("--drop-after"), QStringLiteral("2") }));
     TelnetClient client;
     QVERIFY(client.connectTo(emu.telnetPort));
     QVERIFY(telnetLogIn(client));
@@ -155,7 +158,7 @@ void TstEmulatorFaults::logAndState()
     {
         EmulatorProcess emu;
         QVERIFY(emu.start({ QStringLiteral("--telnet"), QStringLiteral("0"), QStringLiteral("--log"), log,
-                            QStringLiteral("--state"), state }));
+            QStringLiteral("--state"), state }));
         TelnetClient client;
         QVERIFY(client.connectTo(emu.telnetPort));
         QVERIFY(telnetLogIn(client));

@@ -10,7 +10,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-namespace {
+namespace
+{
 QByteArray msg(const QByteArray &text)
 {
     return text + QByteArray(1, '\0');
@@ -38,10 +39,10 @@ FirmwareHeader header(const QByteArray &name, int bank, quint32 size, const QByt
     return h;
 }
 
-struct Console
-{
+struct Console {
     explicit Console(ConsoleSession::Kind kind = ConsoleSession::Kind::Serial, int rebootMs = 2000)
-        : device(DeviceIdentity(), faults(rebootMs)), session(kind, &device, QStringLiteral("test"))
+        : device(DeviceIdentity(), faults(rebootMs))
+        , session(kind, &device, QStringLiteral("test"))
     {
         if (kind == ConsoleSession::Kind::Telnet)
             session.open(0);
@@ -111,9 +112,10 @@ void TstEmulatorFlash::headerMatchesOpensslAndCrc()
     QCOMPARE(plain.size(), 32);
 
     QProcess p;
-    p.start(openssl, { QStringLiteral("enc"), QStringLiteral("-aes-128-cbc"), QStringLiteral("-nopad"),
-                       QStringLiteral("-K"), QStringLiteral("5c1f0a93d4e8b27061fa3c9e8d20b4a7"),
-                       QStringLiteral("-iv"), QStringLiteral("f3e1c07a9b5d2846e0c7a1b93d5f6028") });
+    p.start(openssl,
+        { QStringLiteral("enc"), QStringLiteral("-aes-128-cbc"), QStringLiteral("-nopad"), QStringLiteral("-K"),
+            QStringLiteral("5c1f0a93d4e8b27061fa3c9e8d20b4a7"), QStringLiteral("-iv"),
+            QStringLiteral("f3e1c07a9b5d2846e0c7a1b93d5f6028") });
     QVERIFY(p.waitForStarted(5000));
     p.write(plain);
     p.closeWriteChannel();
@@ -131,7 +133,7 @@ void TstEmulatorFlash::headerRoundTrip()
     FirmwareHeader back;
     const QByteArray longest("ABCDEFGHIJKLMNOPQRST"); // 20 characters: the NUL at 20 still fits
     QCOMPARE(FirmwareImage::parseStoredHeader(FirmwareImage::storedHeader(header(longest, -1, 0xfffffffe)), &back),
-             FirmwareImage::Check::Ok);
+        FirmwareImage::Check::Ok);
     QCOMPARE(back.name, longest);
     QCOMPARE(back.serial, QByteArray());
     QCOMPARE(back.bank, -1);
@@ -157,7 +159,7 @@ void TstEmulatorFlash::flashExchange()
     QCOMPARE(c.answer("setFlashPacket " + payload.left(1).toHex()), msg("Download complete\r\n"));
     // A header announcing no payload is complete at once.
     QCOMPARE(c.answer("setFlashRequest " + FirmwareImage::storedHeader(header("EMPTY", 5, 0)).toHex()),
-             msg("Bank erased\r\n"));
+        msg("Bank erased\r\n"));
     QCOMPARE(c.answer("setFlashPacket 00"), msg("KO\r\n"));
 }
 
@@ -175,8 +177,10 @@ void TstEmulatorFlash::headerRefusals_data()
     QTest::newRow("bank 6") << FirmwareImage::storedHeader(header("FW", 6, 10)).toHex() << QByteArray("KO");
     QTest::newRow("bank -1") << FirmwareImage::storedHeader(header("FW", -1, 10)).toHex() << QByteArray("KO");
     QTest::newRow("bank 5") << FirmwareImage::storedHeader(header("FW", 5, 10)).toHex() << QByteArray("Bank erased");
-    QTest::newRow("own serial") << FirmwareImage::storedHeader(header("FW", 1, 10, "NR0042")).toHex() << QByteArray("Bank erased");
-    QTest::newRow("other serial") << FirmwareImage::storedHeader(header("FW", 1, 10, "NR0043")).toHex() << QByteArray("KO");
+    QTest::newRow("own serial") << FirmwareImage::storedHeader(header("FW", 1, 10, "NR0042")).toHex()
+                                << QByteArray("Bank erased");
+    QTest::newRow("other serial") << FirmwareImage::storedHeader(header("FW", 1, 10, "NR0043")).toHex()
+                                  << QByteArray("KO");
     QTest::newRow("66 digits") << good.toHex().left(66) << QByteArray("KO");
     QTest::newRow("70 digits") << good.toHex() + "00" << QByteArray("KO");
     QTest::newRow("not hex") << QByteArray(good.toHex()).replace(0, 1, "g") << QByteArray("KO");
@@ -197,9 +201,9 @@ void TstEmulatorFlash::packetRefusals()
 {
     Console c;
     QCOMPARE(c.answer("setFlashPacket 00"), msg("KO\r\n")); // no header yet
-    QCOMPARE(c.answer("setFlashRequest " + FirmwareImage::storedHeader(header("FW", 0, 4)).toHex()),
-             msg("Bank erased\r\n"));
-    QCOMPARE(c.answer("setFlashPacket 0"), msg("KO\r\n"));    // odd digit count
+    QCOMPARE(
+        c.answer("setFlashRequest " + FirmwareImage::storedHeader(header("FW", 0, 4)).toHex()), msg("Bank erased\r\n"));
+    QCOMPARE(c.answer("setFlashPacket 0"), msg("KO\r\n")); // odd digit count
     QCOMPARE(c.answer("setFlashPacket zz"), msg("KO\r\n"));
     QCOMPARE(c.answer("setFlashPacket"), msg("KO\r\n"));
     QCOMPARE(c.answer("setFlashPacket 0a0b0c0d"), msg("Download complete\r\n"));
@@ -217,7 +221,7 @@ void TstEmulatorFlash::serialRebootAndNewVersion()
 {
     Console c(ConsoleSession::Kind::Serial, 1500);
     QCOMPARE(c.answer("setFlashRequest " + FirmwareImage::storedHeader(header("NERIO-2.0", 0, 3)).toHex(), 100),
-             msg("Bank erased\r\n"));
+        msg("Bank erased\r\n"));
     QCOMPARE(c.answer("setFlashPacket 010203", 100), msg("Download complete\r\n"));
     QCOMPARE(c.answer("setSoftReset ON", 1000), msg("OK\r\n"));
     QVERIFY(c.device.isRebooting(1000));
@@ -242,7 +246,9 @@ void TstEmulatorFlash::telnetRebootClosesTheLink()
     Console c(ConsoleSession::Kind::Telnet, 1000);
     // A serial line of the same device, logged in too: it notices a reboot it did not ask for.
     ConsoleSession serial(ConsoleSession::Kind::Serial, &c.device, QStringLiteral("serial"));
-    serial.receive("\x1b" "admin\r\nkorva\r\n", 0);
+    serial.receive("\x1b"
+                   "admin\r\nkorva\r\n",
+        0);
     QCOMPARE(serial.takeOutput().size(), 3);
     QCOMPARE(serial.state(), ConsoleSession::State::LoggedIn);
 

@@ -12,7 +12,8 @@
 
 #include <unistd.h>
 
-namespace {
+namespace
+{
 const char namespaceMarker[] = "NERIO_EMULATOR_IN_NETNS";
 
 QByteArray command(TelnetClient &client, const QByteArray &line)
@@ -130,26 +131,27 @@ void TstEmulatorIpInput::multicastAndDiscoveryInNamespace()
         env.insert(QLatin1String(namespaceMarker), QStringLiteral("1"));
         inner.setProcessEnvironment(env);
         inner.setProcessChannelMode(QProcess::MergedChannels);
-        const QString script = QStringLiteral(
-            "ip link set lo up && ip link set lo multicast on && "
-            "ip route add 224.0.0.0/4 dev lo src 127.0.0.1 && "
-            "ip route add 255.255.255.255/32 dev lo src 127.0.0.1 && "
-            "exec \"$0\" multicastAndDiscoveryInNamespace");
-        inner.start(QStringLiteral("unshare"), { QStringLiteral("-n"), QStringLiteral("sh"), QStringLiteral("-c"), script,
-                                                 QCoreApplication::applicationFilePath() });
+        const QString script = QStringLiteral("ip link set lo up && ip link set lo multicast on && "
+                                              "ip route add 224.0.0.0/4 dev lo src 127.0.0.1 && "
+                                              "ip route add 255.255.255.255/32 dev lo src 127.0.0.1 && "
+                                              "exec \"$0\" multicastAndDiscoveryInNamespace");
+        inner.start(QStringLiteral("unshare"),
+            { QStringLiteral("-n"), QStringLiteral("sh"), QStringLiteral("-c"), script,
+                QCoreApplication::applicationFilePath() });
         QVERIFY(inner.waitForFinished(60000));
         const QByteArray output = inner.readAll();
         QVERIFY2(inner.exitStatus() == QProcess::NormalExit && inner.exitCode() == 0, output.constData());
-        QVERIFY2(output.contains("PASS   : TstEmulatorIpInput::multicastAndDiscoveryInNamespace()"), output.constData());
+        QVERIFY2(
+            output.contains("PASS   : TstEmulatorIpInput::multicastAndDiscoveryInNamespace()"), output.constData());
         return;
     }
 
     // Inside the namespace: loopback is the only interface, with multicast and broadcast routes.
     const quint16 port = freeUdpPort();
     EmulatorProcess emu;
-    QVERIFY(emu.start({ QStringLiteral("--telnet"), QStringLiteral("0"), QStringLiteral("--discovery"),
-                        QStringLiteral("--mac"), QStringLiteral("00:0a:1b:2c:3d:4e"), QStringLiteral("--product-name"),
-                        QStringLiteral("Lab modulator") }));
+    QVERIFY(emu.start(
+        { QStringLiteral("--telnet"), QStringLiteral("0"), QStringLiteral("--discovery"), QStringLiteral("--mac"),
+            QStringLiteral("00:0a:1b:2c:3d:4e"), QStringLiteral("--product-name"), QStringLiteral("Lab modulator") }));
     TelnetClient client;
     QVERIFY(client.connectTo(emu.telnetPort));
     QVERIFY(telnetLogIn(client));

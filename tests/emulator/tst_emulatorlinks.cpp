@@ -10,7 +10,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-namespace {
+namespace
+{
 const QByteArray esc("\x1b");
 
 // CPU time (user + system, in clock ticks) the process has used so far.
@@ -171,7 +172,8 @@ void TstEmulatorLinks::telnetLoginAndOneSessionAtATime()
     QByteArray answers;
     for (int i = 0; i < 3; ++i)
         answers += client.message();
-    QVERIFY2(answers.startsWith(nul("Password:") + nul("Logged in successfully\r\n") + "Product type : "), answers.constData());
+    QVERIFY2(answers.startsWith(nul("Password:") + nul("Logged in successfully\r\n") + "Product type : "),
+        answers.constData());
     QVERIFY(answers.endsWith("Product options : IP ASI\r\n" + QByteArray(1, '\0')));
 
     // One session per link: a second client is closed at once.
@@ -193,18 +195,19 @@ void TstEmulatorLinks::flashMadeImageAndReboot()
 {
     QTemporaryDir dir;
     const QString image = dir.filePath(QStringLiteral("fw.bin"));
-    QCOMPARE(QProcess::execute(emulatorProgram(), { QStringLiteral("make-firmware"), image, QStringLiteral("--name"),
-                                                    QStringLiteral("NERIO-3.1"), QStringLiteral("--bank"),
-                                                    QStringLiteral("3"), QStringLiteral("--payload-size"),
-                                                    QStringLiteral("300") }),
-             0);
+    QCOMPARE(QProcess::execute(emulatorProgram(),
+                 { QStringLiteral("make-firmware"), image, QStringLiteral("--name"), QStringLiteral("NERIO-3.1"),
+                     QStringLiteral("--bank"), QStringLiteral("3"), QStringLiteral("--payload-size"),
+                     QStringLiteral("300") }),
+        0);
     QFile file(image);
     QVERIFY(file.open(QIODevice::ReadOnly));
     const QByteArray content = file.readAll();
     QCOMPARE(content.size(), 334);
 
     EmulatorProcess emu;
-    QVERIFY(emu.start({ QStringLiteral("--telnet"), QStringLiteral("0"), QStringLiteral("--reboot-ms"), QStringLiteral("700") }));
+    QVERIFY(emu.start(
+        { QStringLiteral("--telnet"), QStringLiteral("0"), QStringLiteral("--reboot-ms"), QStringLiteral("700") }));
     TelnetClient client;
     QVERIFY(client.connectTo(emu.telnetPort));
     QVERIFY(telnetLogIn(client));
@@ -251,10 +254,18 @@ void TstEmulatorLinks::makeFirmwareRejectsBadArguments()
     const QString bank = QStringLiteral("--bank");
     const QString size = QStringLiteral("--payload-size");
     const QString mf = QStringLiteral("make-firmware");
-    QCOMPARE(QProcess::execute(emulatorProgram(), { mf, out, name, QStringLiteral("A").repeated(21), bank, QStringLiteral("0"), size, QStringLiteral("1") }), 2);
-    QCOMPARE(QProcess::execute(emulatorProgram(), { mf, out, name, QStringLiteral("A"), bank, QStringLiteral("0"), size, QStringLiteral("1"), QStringLiteral("--serial"), QStringLiteral("1234567") }), 2);
-    QCOMPARE(QProcess::execute(emulatorProgram(), { mf, out, name, QStringLiteral("A"), bank, QStringLiteral("0") }), 2);
-    QCOMPARE(QProcess::execute(emulatorProgram(), { mf, out, bank, QStringLiteral("0"), size, QStringLiteral("1") }), 2);
+    QCOMPARE(
+        QProcess::execute(emulatorProgram(),
+            { mf, out, name, QStringLiteral("A").repeated(21), bank, QStringLiteral("0"), size, QStringLiteral("1") }),
+        2);
+    QCOMPARE(QProcess::execute(emulatorProgram(),
+                 { mf, out, name, QStringLiteral("A"), bank, QStringLiteral("0"), size, QStringLiteral("1"),
+                     QStringLiteral("--serial"), QStringLiteral("1234567") }),
+        2);
+    QCOMPARE(
+        QProcess::execute(emulatorProgram(), { mf, out, name, QStringLiteral("A"), bank, QStringLiteral("0") }), 2);
+    QCOMPARE(
+        QProcess::execute(emulatorProgram(), { mf, out, bank, QStringLiteral("0"), size, QStringLiteral("1") }), 2);
     QVERIFY(!QFile::exists(out));
     // A payload file is taken as it is.
     const QString payload = dir.filePath(QStringLiteral("p.dat"));
@@ -262,7 +273,10 @@ void TstEmulatorLinks::makeFirmwareRejectsBadArguments()
     QVERIFY(p.open(QIODevice::WriteOnly));
     p.write("payload bytes");
     p.close();
-    QCOMPARE(QProcess::execute(emulatorProgram(), { mf, out, name, QStringLiteral("X"), bank, QStringLiteral("5"), QStringLiteral("--payload"), payload }), 0);
+    QCOMPARE(
+        QProcess::execute(emulatorProgram(),
+            { mf, out, name, QStringLiteral("X"), bank, QStringLiteral("5"), QStringLiteral("--payload"), payload }),
+        0);
     QFile image(out);
     QVERIFY(image.open(QIODevice::ReadOnly));
     QCOMPARE(image.readAll().mid(34), QByteArray("payload bytes"));
@@ -271,9 +285,9 @@ void TstEmulatorLinks::makeFirmwareRejectsBadArguments()
 void TstEmulatorLinks::commandLineErrors()
 {
     for (const QStringList &args : { QStringList {}, QStringList { QStringLiteral("--telnet"), QStringLiteral("x") },
-                                     QStringList { QStringLiteral("--serial"), QStringLiteral("--mac"), QStringLiteral("00-11") },
-                                     QStringList { QStringLiteral("--serial"), QStringLiteral("--serial-number"), QStringLiteral("TOOLONG") },
-                                     QStringList { QStringLiteral("--serial"), QStringLiteral("--delay-ms"), QStringLiteral("-5") } }) {
+             QStringList { QStringLiteral("--serial"), QStringLiteral("--mac"), QStringLiteral("00-11") },
+             QStringList { QStringLiteral("--serial"), QStringLiteral("--serial-number"), QStringLiteral("TOOLONG") },
+             QStringList { QStringLiteral("--serial"), QStringLiteral("--delay-ms"), QStringLiteral("-5") } }) {
         QProcess p;
         p.start(emulatorProgram(), args);
         QVERIFY(p.waitForFinished(5000));

@@ -7,7 +7,8 @@
 
 #include <QtTest>
 
-namespace {
+namespace
+{
 // n transport packets of `size` bytes; the PIDs listed in nullAt are null packets.
 QByteArray packets(int n, int size = 188, QList<int> nullAt = {})
 {
@@ -111,7 +112,7 @@ void TstEmulatorMeter::pacerBaudRate()
     const QByteArray reading(576, 'x'); // 576 bytes at 11.52 bytes/ms: 50 ms on the line
     pacer.enqueue(reading, 0);
     QCOMPARE(joined(pacer.takeDue(0)), QByteArray());
-    QCOMPARE(joined(pacer.takeDue(1)).size(), 11);       // 11.52 bytes are due after 1 ms
+    QCOMPARE(joined(pacer.takeDue(1)).size(), 11); // 11.52 bytes are due after 1 ms
     QCOMPARE(joined(pacer.takeDue(10)).size(), 115 - 11); // 115.2 after 10 ms
     QCOMPARE(joined(pacer.takeDue(49)).size(), 564 - 115);
     QVERIFY(!pacer.isEmpty());

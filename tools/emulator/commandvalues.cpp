@@ -29,7 +29,7 @@ const QStringList &CommandValues::bandwidthWords()
 const QStringList &CommandValues::guardIntervalWords()
 {
     static const QStringList w { QStringLiteral("1/32"), QStringLiteral("1/16"), QStringLiteral("1/8"),
-                                 QStringLiteral("1/4") };
+        QStringLiteral("1/4") };
     return w;
 }
 
@@ -42,7 +42,7 @@ const QStringList &CommandValues::constellationWords()
 const QStringList &CommandValues::codeRateWords()
 {
     static const QStringList w { QStringLiteral("1/2"), QStringLiteral("2/3"), QStringLiteral("3/4"),
-                                 QStringLiteral("5/6"), QStringLiteral("7/8") };
+        QStringLiteral("5/6"), QStringLiteral("7/8") };
     return w;
 }
 

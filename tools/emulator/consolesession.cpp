@@ -3,7 +3,8 @@
 #include "modulatordevice.h"
 #include "wirelog.h"
 
-namespace {
+namespace
+{
 constexpr char esc = 27;
 constexpr quint8 iac = 255;
 constexpr quint8 sb = 250;
@@ -15,7 +16,11 @@ constexpr quint8 authentication = 37;
 }
 
 ConsoleSession::ConsoleSession(Kind k, ModulatorDevice *d, const QString &linkName, WireLog *l)
-    : kind(k), device(d), link(linkName), log(l), generation(d->bootGeneration())
+    : kind(k)
+    , device(d)
+    , link(linkName)
+    , log(l)
+    , generation(d->bootGeneration())
 {
 }
 
@@ -119,7 +124,7 @@ void ConsoleSession::receive(const QByteArray &bytes, qint64 nowMs)
             } else if (u >= will && u <= dont) {
                 telnet = Telnet::Option; // WILL/WONT/DO/DONT carry one option byte
             } else {
-                telnet = Telnet::Data;   // two-byte commands (NOP, GA, ...)
+                telnet = Telnet::Data; // two-byte commands (NOP, GA, ...)
             }
             break;
         case Telnet::Option:

@@ -5,7 +5,9 @@
 #include <QNetworkDatagram>
 
 DiscoveryResponder::DiscoveryResponder(const QString &productName, const QString &mac, WireLog *l, QObject *parent)
-    : QObject(parent), reply(answer(productName, mac)), log(l)
+    : QObject(parent)
+    , reply(answer(productName, mac))
+    , log(l)
 {
     connect(&socket, &QUdpSocket::readyRead, this, &DiscoveryResponder::readable);
 }

@@ -14,13 +14,16 @@
 
 Q_LOGGING_CATEGORY(lcApp, "nerio.emulator")
 
-namespace {
+namespace
+{
 // Reboot ends and paced output are driven from here; 10 ms keeps a reboot's end prompt timely.
 constexpr int tickMs = 10;
 }
 
 EmulatorApp::EmulatorApp(const EmulatorConfig &c, QObject *parent)
-    : QObject(parent), config(c), device(c.identity, c.faults)
+    : QObject(parent)
+    , config(c)
+    , device(c.identity, c.faults)
 {
     clock.start();
     tickTimer.setInterval(tickMs);
@@ -51,7 +54,8 @@ bool EmulatorApp::start(QString *error)
         pty = std::make_unique<PtyLink>(&device, wireLog, config.pacing, config.dropAfter, now);
         if (!pty->open(config.serialLink, error))
             return false;
-        connect(pty.get(), &PtyLink::reopened, this, [](const QString &path) { printLine(QStringLiteral("serial: ") + path); });
+        connect(pty.get(), &PtyLink::reopened, this,
+            [](const QString &path) { printLine(QStringLiteral("serial: ") + path); });
         printLine(QStringLiteral("serial: ") + pty->slavePath());
     }
     if (config.telnet) {

@@ -19,8 +19,7 @@ class PtyLink;
 class TelnetLink;
 class UdpInput;
 
-struct EmulatorConfig
-{
+struct EmulatorConfig {
     bool serial = false;
     QString serialLink;
     bool telnet = false;

@@ -4,7 +4,8 @@
 
 #include <memory>
 
-namespace {
+namespace
+{
 // The device's fixed header key and initialisation vector.
 const char keyHex[] = "5c1f0a93d4e8b27061fa3c9e8d20b4a7";
 const char ivHex[] = "f3e1c07a9b5d2846e0c7a1b93d5f6028";

@@ -6,12 +6,11 @@
 
 #include <cstdint>
 
-struct FirmwareHeader
-{
-    QByteArray name;     // ASCII, at most 20 characters
-    QByteArray serial;   // ASCII, at most 6 characters; empty = valid for every product
-    int bank = 0;        // signed 8-bit on the wire
-    quint32 size = 0;    // payload length
+struct FirmwareHeader {
+    QByteArray name; // ASCII, at most 20 characters
+    QByteArray serial; // ASCII, at most 6 characters; empty = valid for every product
+    int bank = 0; // signed 8-bit on the wire
+    quint32 size = 0; // payload length
 };
 
 class FirmwareImage

@@ -8,7 +8,8 @@
 
 #include <cstdio>
 
-namespace {
+namespace
+{
 int fail(const QString &message)
 {
     std::fprintf(stderr, "make-firmware: %s\n", message.toLocal8Bit().constData());
@@ -35,11 +36,16 @@ int FirmwareMaker::run(const QStringList &arguments)
     parser.setApplicationDescription(QStringLiteral("Writes a firmware image for the emulated modulator."));
     parser.addHelpOption();
     parser.addPositionalArgument(QStringLiteral("out"), QStringLiteral("Image file to write."));
-    const QCommandLineOption name(QStringLiteral("name"), QStringLiteral("Firmware name (at most 20 characters)."), QStringLiteral("NAME"));
-    const QCommandLineOption bank(QStringLiteral("bank"), QStringLiteral("Bank code, 0 to 5 (others make a refused image)."), QStringLiteral("N"));
-    const QCommandLineOption serial(QStringLiteral("serial"), QStringLiteral("Serial number it is valid for (at most 6 characters)."), QStringLiteral("SN"));
-    const QCommandLineOption payload(QStringLiteral("payload"), QStringLiteral("Payload file."), QStringLiteral("FILE"));
-    const QCommandLineOption payloadSize(QStringLiteral("payload-size"), QStringLiteral("Generated payload of N bytes."), QStringLiteral("N"));
+    const QCommandLineOption name(
+        QStringLiteral("name"), QStringLiteral("Firmware name (at most 20 characters)."), QStringLiteral("NAME"));
+    const QCommandLineOption bank(QStringLiteral("bank"),
+        QStringLiteral("Bank code, 0 to 5 (others make a refused image)."), QStringLiteral("N"));
+    const QCommandLineOption serial(QStringLiteral("serial"),
+        QStringLiteral("Serial number it is valid for (at most 6 characters)."), QStringLiteral("SN"));
+    const QCommandLineOption payload(
+        QStringLiteral("payload"), QStringLiteral("Payload file."), QStringLiteral("FILE"));
+    const QCommandLineOption payloadSize(
+        QStringLiteral("payload-size"), QStringLiteral("Generated payload of N bytes."), QStringLiteral("N"));
     parser.addOptions({ name, bank, serial, payload, payloadSize });
     QStringList args = arguments;
     args.prepend(QStringLiteral("nerio-emulator make-firmware"));

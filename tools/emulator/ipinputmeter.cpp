@@ -1,6 +1,7 @@
 #include "ipinputmeter.h"
 
-namespace {
+namespace
+{
 constexpr char syncByte = 0x47;
 constexpr int tsPacket = 188;
 constexpr int rsPacket = 204;

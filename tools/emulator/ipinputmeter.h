@@ -11,11 +11,10 @@ class IpInputMeter
 public:
     enum class Lock { NoData, NotLocked, Locked188, Locked204 };
 
-    struct Reading
-    {
+    struct Reading {
         Lock lock = Lock::NoData;
-        double rawMbps = 0.0;  // every transport packet, counted as 188 bytes
-        double netMbps = 0.0;  // without null packets (PID 0x1FFF)
+        double rawMbps = 0.0; // every transport packet, counted as 188 bytes
+        double netMbps = 0.0; // without null packets (PID 0x1FFF)
     };
 
     static constexpr qint64 WindowMs = 1000;
@@ -31,8 +30,7 @@ public:
     static int packetSize(const QByteArray &payload);
 
 private:
-    struct Sample
-    {
+    struct Sample {
         qint64 timeMs;
         Lock lock;
         qint64 rawBytes;

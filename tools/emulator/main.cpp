@@ -12,7 +12,8 @@
 #include <cstdio>
 #include <unistd.h>
 
-namespace {
+namespace
+{
 int signalPipe[2] = { -1, -1 };
 
 void onSignal(int)
@@ -57,28 +58,50 @@ int main(int argc, char *argv[])
         "Emulated DVB-T modulator console over a pseudo-terminal and/or telnet.\n"
         "Subcommand: make-firmware OUT.bin --name NAME --bank N [--serial SN] (--payload FILE | --payload-size N)"));
     parser.addHelpOption();
-    const QCommandLineOption serial(QStringLiteral("serial"), QStringLiteral("Open a pseudo-terminal; prints \"serial: <path>\"."));
-    const QCommandLineOption serialLink(QStringLiteral("serial-link"), QStringLiteral("Also make PATH a symlink to it (implies --serial)."), QStringLiteral("PATH"));
-    const QCommandLineOption telnet(QStringLiteral("telnet"), QStringLiteral("Listen for telnet on TCP PORT (0 = any free port); prints \"telnet: <port>\"."), QStringLiteral("PORT"));
-    const QCommandLineOption bind(QStringLiteral("bind"), QStringLiteral("Telnet listening address (default 127.0.0.1)."), QStringLiteral("ADDR"));
-    const QCommandLineOption discovery(QStringLiteral("discovery"), QStringLiteral("Answer discovery queries on UDP 30303."));
-    const QCommandLineOption login(QStringLiteral("login"), QStringLiteral("Login name (default admin)."), QStringLiteral("NAME"));
-    const QCommandLineOption password(QStringLiteral("password"), QStringLiteral("Password (default korva)."), QStringLiteral("TEXT"));
-    const QCommandLineOption serialNumber(QStringLiteral("serial-number"), QStringLiteral("Product serial number, at most 6 characters (default NR0042)."), QStringLiteral("SN"));
-    const QCommandLineOption mac(QStringLiteral("mac"), QStringLiteral("MAC address (default 02-4E-52-00-00-2A)."), QStringLiteral("MAC"));
-    const QCommandLineOption productName(QStringLiteral("product-name"), QStringLiteral("Product type / discovery name."), QStringLiteral("NAME"));
-    const QCommandLineOption unicast(QStringLiteral("unicast-address"), QStringLiteral("The device's own IP input address (default: the --bind address, or 127.0.0.1)."), QStringLiteral("ADDR"));
-    const QCommandLineOption muteAfter(QStringLiteral("mute-after"), QStringLiteral("Stop answering after N command lines."), QStringLiteral("N"));
-    const QCommandLineOption refuse(QStringLiteral("refuse"), QStringLiteral("Always answer KO to COMMAND (repeatable)."), QStringLiteral("COMMAND"));
-    const QCommandLineOption delay(QStringLiteral("delay-ms"), QStringLiteral("Delay every message by N ms."), QStringLiteral("N"));
-    const QCommandLineOption chunked(QStringLiteral("chunked"), QStringLiteral("Write each message in several small writes."));
-    const QCommandLineOption baudPace(QStringLiteral("baud-pace"), QStringLiteral("Trickle bytes at 115200 baud (11.52 bytes/ms)."));
-    const QCommandLineOption dropAfter(QStringLiteral("drop-after"), QStringLiteral("Close the link after N command lines."), QStringLiteral("N"));
-    const QCommandLineOption rebootMs(QStringLiteral("reboot-ms"), QStringLiteral("Silence after setSoftReset ON (default 2000)."), QStringLiteral("N"));
-    const QCommandLineOption logFile(QStringLiteral("log"), QStringLiteral("Write every line received and message sent to FILE."), QStringLiteral("FILE"));
-    const QCommandLineOption stateFile(QStringLiteral("state"), QStringLiteral("Keep the parameters in FILE (JSON) across restarts."), QStringLiteral("FILE"));
+    const QCommandLineOption serial(
+        QStringLiteral("serial"), QStringLiteral("Open a pseudo-terminal; prints \"serial: <path>\"."));
+    const QCommandLineOption serialLink(QStringLiteral("serial-link"),
+        QStringLiteral("Also make PATH a symlink to it (implies --serial)."), QStringLiteral("PATH"));
+    const QCommandLineOption telnet(QStringLiteral("telnet"),
+        QStringLiteral("Listen for telnet on TCP PORT (0 = any free port); prints \"telnet: <port>\"."),
+        QStringLiteral("PORT"));
+    const QCommandLineOption bind(QStringLiteral("bind"),
+        QStringLiteral("Telnet listening address (default 127.0.0.1)."), QStringLiteral("ADDR"));
+    const QCommandLineOption discovery(
+        QStringLiteral("discovery"), QStringLiteral("Answer discovery queries on UDP 30303."));
+    const QCommandLineOption login(
+        QStringLiteral("login"), QStringLiteral("Login name (default admin)."), QStringLiteral("NAME"));
+    const QCommandLineOption password(
+        QStringLiteral("password"), QStringLiteral("Password (default korva)."), QStringLiteral("TEXT"));
+    const QCommandLineOption serialNumber(QStringLiteral("serial-number"),
+        QStringLiteral("Product serial number, at most 6 characters (default NR0042)."), QStringLiteral("SN"));
+    const QCommandLineOption mac(
+        QStringLiteral("mac"), QStringLiteral("MAC address (default 02-4E-52-00-00-2A)."), QStringLiteral("MAC"));
+    const QCommandLineOption productName(
+        QStringLiteral("product-name"), QStringLiteral("Product type / discovery name."), QStringLiteral("NAME"));
+    const QCommandLineOption unicast(QStringLiteral("unicast-address"),
+        QStringLiteral("The device's own IP input address (default: the --bind address, or 127.0.0.1)."),
+        QStringLiteral("ADDR"));
+    const QCommandLineOption muteAfter(
+        QStringLiteral("mute-after"), QStringLiteral("Stop answering after N command lines."), QStringLiteral("N"));
+    const QCommandLineOption refuse(QStringLiteral("refuse"),
+        QStringLiteral("Always answer KO to COMMAND (repeatable)."), QStringLiteral("COMMAND"));
+    const QCommandLineOption delay(
+        QStringLiteral("delay-ms"), QStringLiteral("Delay every message by N ms."), QStringLiteral("N"));
+    const QCommandLineOption chunked(
+        QStringLiteral("chunked"), QStringLiteral("Write each message in several small writes."));
+    const QCommandLineOption baudPace(
+        QStringLiteral("baud-pace"), QStringLiteral("Trickle bytes at 115200 baud (11.52 bytes/ms)."));
+    const QCommandLineOption dropAfter(
+        QStringLiteral("drop-after"), QStringLiteral("Close the link after N command lines."), QStringLiteral("N"));
+    const QCommandLineOption rebootMs(QStringLiteral("reboot-ms"),
+        QStringLiteral("Silence after setSoftReset ON (default 2000)."), QStringLiteral("N"));
+    const QCommandLineOption logFile(QStringLiteral("log"),
+        QStringLiteral("Write every line received and message sent to FILE."), QStringLiteral("FILE"));
+    const QCommandLineOption stateFile(QStringLiteral("state"),
+        QStringLiteral("Keep the parameters in FILE (JSON) across restarts."), QStringLiteral("FILE"));
     parser.addOptions({ serial, serialLink, telnet, bind, discovery, login, password, serialNumber, mac, productName,
-                        unicast, muteAfter, refuse, delay, chunked, baudPace, dropAfter, rebootMs, logFile, stateFile });
+        unicast, muteAfter, refuse, delay, chunked, baudPace, dropAfter, rebootMs, logFile, stateFile });
     parser.process(app);
     if (!parser.positionalArguments().isEmpty())
         return usageError(QStringLiteral("unexpected argument %1").arg(parser.positionalArguments().constFirst()));
@@ -98,7 +121,8 @@ int main(int argc, char *argv[])
         return usageError(QStringLiteral("--bind takes an IP address"));
     config.discovery = parser.isSet(discovery);
     if (!config.serial && !config.telnet && !config.discovery)
-        return usageError(QStringLiteral("nothing to do: give --serial, --telnet PORT and/or --discovery (see --help)"));
+        return usageError(
+            QStringLiteral("nothing to do: give --serial, --telnet PORT and/or --discovery (see --help)"));
 
     DeviceIdentity &id = config.identity;
     if (parser.isSet(login))
@@ -120,18 +144,17 @@ int main(int argc, char *argv[])
     if (parser.isSet(unicast)) {
         id.unicastAddress = parser.value(unicast);
     } else if (parser.isSet(bind) && config.bind.protocol() == QAbstractSocket::IPv4Protocol
-               && config.bind != QHostAddress(QHostAddress::AnyIPv4)) {
+        && config.bind != QHostAddress(QHostAddress::AnyIPv4)) {
         id.unicastAddress = config.bind.toString();
     }
     if (QHostAddress(id.unicastAddress).protocol() != QAbstractSocket::IPv4Protocol)
         return usageError(QStringLiteral("--unicast-address takes an IPv4 address"));
 
-    const struct
-    {
+    const struct {
         const QCommandLineOption &option;
         int *target;
     } numbers[] = { { muteAfter, &config.faults.muteAfter }, { delay, &config.pacing.delayMs },
-                    { dropAfter, &config.dropAfter }, { rebootMs, &config.faults.rebootMs } };
+        { dropAfter, &config.dropAfter }, { rebootMs, &config.faults.rebootMs } };
     for (const auto &n : numbers) {
         if (parser.isSet(n.option) && !nonNegative(parser.value(n.option), n.target))
             return usageError(QStringLiteral("--%1 takes a whole number").arg(n.option.names().constFirst()));

@@ -4,7 +4,8 @@
 
 #include <QRegularExpression>
 
-namespace {
+namespace
+{
 const QByteArray crlf("\r\n");
 const QByteArray ok("OK\r\n");
 const QByteArray ko("KO\r\n");
@@ -18,8 +19,7 @@ QByteArray lines(const QStringList &list)
 }
 
 // Settings whose value is one word of a fixed list, and the parameter each one sets.
-struct WordSetting
-{
+struct WordSetting {
     const char *command;
     const QStringList &(*words)();
     QString DeviceParameters::*field;
@@ -60,7 +60,9 @@ QString signedField(int v)
 }
 }
 
-ModulatorDevice::ModulatorDevice(const DeviceIdentity &identity, const DeviceFaults &f) : id(identity), faults(f)
+ModulatorDevice::ModulatorDevice(const DeviceIdentity &identity, const DeviceFaults &f)
+    : id(identity)
+    , faults(f)
 {
 }
 

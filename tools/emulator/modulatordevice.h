@@ -13,8 +13,7 @@
 
 #include <functional>
 
-struct DeviceIdentity
-{
+struct DeviceIdentity {
     QString login = QStringLiteral("admin");
     QString password = QStringLiteral("korva");
     QString serialNumber = QStringLiteral("NR0042");
@@ -25,24 +24,21 @@ struct DeviceIdentity
     QString unicastAddress = QStringLiteral("127.0.0.1");
 };
 
-struct DeviceFaults
-{
-    int muteAfter = -1;      // command lines answered before the device falls silent; -1 = never
-    QStringList refused;     // commands always answered "KO"
+struct DeviceFaults {
+    int muteAfter = -1; // command lines answered before the device falls silent; -1 = never
+    QStringList refused; // commands always answered "KO"
     int rebootMs = 2000;
 };
 
 class ModulatorDevice
 {
 public:
-    struct Answer
-    {
-        QByteArray text;      // lines ended by CR LF, without the closing NUL; empty = no answer
-        bool reboot = false;  // the answer is the last thing said before rebooting
+    struct Answer {
+        QByteArray text; // lines ended by CR LF, without the closing NUL; empty = no answer
+        bool reboot = false; // the answer is the last thing said before rebooting
     };
 
-    struct IpListen
-    {
+    struct IpListen {
         bool enabled = false;
         bool multicast = true;
         QString address;
@@ -100,8 +96,7 @@ private:
     qint64 rebootUntilMs = -1;
     int generation = 0;
 
-    struct Flash
-    {
+    struct Flash {
         bool active = false;
         bool complete = false;
         FirmwareHeader header;

@@ -3,7 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
-OutputPacer::OutputPacer(const Options &o) : options(o)
+OutputPacer::OutputPacer(const Options &o)
+    : options(o)
 {
 }
 

@@ -8,10 +8,9 @@
 
 #include <deque>
 
-struct PacingOptions
-{
-    int delayMs = 0;       // before each message
-    bool chunked = false;  // several small writes per message
+struct PacingOptions {
+    int delayMs = 0; // before each message
+    bool chunked = false; // several small writes per message
     bool baudPace = false; // 115200 baud, 8N1: 11.52 bytes per millisecond
 };
 
@@ -34,10 +33,9 @@ public:
     void clear();
 
 private:
-    struct Piece
-    {
+    struct Piece {
         QByteArray bytes;
-        double startMs;   // ready time, or when its first byte starts on the paced line
+        double startMs; // ready time, or when its first byte starts on the paced line
         qsizetype sent = 0;
     };
 

@@ -18,15 +18,22 @@
 
 Q_LOGGING_CATEGORY(lcPty, "nerio.emulator.serial")
 
-namespace {
+namespace
+{
 // How often a closed far end is checked for a new opener: slow enough not to spin.
 constexpr int peerPollMs = 50;
 constexpr int dropGraceMs = 200;
 }
 
-PtyLink::PtyLink(ModulatorDevice *d, WireLog *l, const OutputPacer::Options &p, int drop,
-                 std::function<qint64()> c, QObject *parent)
-    : QObject(parent), device(d), log(l), pacing(p), dropAfter(drop), clock(std::move(c)), pacer(p)
+PtyLink::PtyLink(
+    ModulatorDevice *d, WireLog *l, const OutputPacer::Options &p, int drop, std::function<qint64()> c, QObject *parent)
+    : QObject(parent)
+    , device(d)
+    , log(l)
+    , pacing(p)
+    , dropAfter(drop)
+    , clock(std::move(c))
+    , pacer(p)
 {
     peerTimer.setInterval(peerPollMs);
     connect(&peerTimer, &QTimer::timeout, this, &PtyLink::checkPeer);

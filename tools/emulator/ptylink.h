@@ -23,7 +23,7 @@ class PtyLink : public QObject
     Q_OBJECT
 public:
     PtyLink(ModulatorDevice *device, WireLog *log, const OutputPacer::Options &pacing, int dropAfter,
-            std::function<qint64()> clock, QObject *parent = nullptr);
+        std::function<qint64()> clock, QObject *parent = nullptr);
     ~PtyLink() override;
 
     // Creates the pseudo-terminal; symlinkPath (optional) is made to point at its slave.
@@ -57,7 +57,7 @@ private:
     bool peerPresent = false;
     std::unique_ptr<ConsoleSession> session;
     OutputPacer pacer;
-    QByteArray pending;  // accepted from the pacer, not yet taken by the pseudo-terminal
+    QByteArray pending; // accepted from the pacer, not yet taken by the pseudo-terminal
     QSocketNotifier *readNotifier = nullptr;
     QSocketNotifier *writeNotifier = nullptr;
     QTimer peerTimer;

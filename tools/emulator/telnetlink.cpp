@@ -5,9 +5,15 @@
 
 #include <QTcpSocket>
 
-TelnetLink::TelnetLink(ModulatorDevice *d, WireLog *l, const OutputPacer::Options &p, int drop,
-                       std::function<qint64()> c, QObject *parent)
-    : QObject(parent), device(d), log(l), pacing(p), dropAfter(drop), clock(std::move(c)), pacer(p)
+TelnetLink::TelnetLink(
+    ModulatorDevice *d, WireLog *l, const OutputPacer::Options &p, int drop, std::function<qint64()> c, QObject *parent)
+    : QObject(parent)
+    , device(d)
+    , log(l)
+    , pacing(p)
+    , dropAfter(drop)
+    , clock(std::move(c))
+    , pacer(p)
 {
     paceTimer.setSingleShot(true);
     paceTimer.setTimerType(Qt::PreciseTimer);
@@ -19,7 +25,8 @@ bool TelnetLink::listen(const QHostAddress &address, quint16 port, QString *erro
 {
     if (server.listen(address, port))
         return true;
-    *error = QStringLiteral("cannot listen on %1 port %2: %3").arg(address.toString()).arg(port).arg(server.errorString());
+    *error
+        = QStringLiteral("cannot listen on %1 port %2: %3").arg(address.toString()).arg(port).arg(server.errorString());
     return false;
 }
 
@@ -39,7 +46,8 @@ void TelnetLink::accept()
         connect(socket, &QTcpSocket::readyRead, this, &TelnetLink::readable);
         connect(socket, &QTcpSocket::disconnected, this, &TelnetLink::closed);
         if (log)
-            log->event(QStringLiteral("telnet"), QStringLiteral("connected from %1").arg(socket->peerAddress().toString()));
+            log->event(
+                QStringLiteral("telnet"), QStringLiteral("connected from %1").arg(socket->peerAddress().toString()));
         session = std::make_unique<ConsoleSession>(ConsoleSession::Kind::Telnet, device, QStringLiteral("telnet"), log);
         session->setDropAfter(dropAfter);
         pacer = OutputPacer(pacing);

@@ -22,7 +22,7 @@ class TelnetLink : public QObject
     Q_OBJECT
 public:
     TelnetLink(ModulatorDevice *device, WireLog *log, const OutputPacer::Options &pacing, int dropAfter,
-               std::function<qint64()> clock, QObject *parent = nullptr);
+        std::function<qint64()> clock, QObject *parent = nullptr);
 
     bool listen(const QHostAddress &address, quint16 port, QString *error);
     quint16 port() const { return server.serverPort(); }

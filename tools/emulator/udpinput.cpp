@@ -9,7 +9,10 @@
 Q_LOGGING_CATEGORY(lcUdp, "nerio.emulator.ipinput")
 
 UdpInput::UdpInput(ModulatorDevice *d, WireLog *l, std::function<qint64()> c, QObject *parent)
-    : QObject(parent), device(d), log(l), clock(std::move(c))
+    : QObject(parent)
+    , device(d)
+    , log(l)
+    , clock(std::move(c))
 {
 }
 
@@ -47,8 +50,8 @@ void UdpInput::follow()
             }
         }
         if (!chosen.isValid() || !s->joinMulticastGroup(address, chosen)) {
-            qCWarning(lcUdp) << "IP input: cannot join" << wanted.address << "on the interface of"
-                             << own.toString() << s->errorString();
+            qCWarning(lcUdp) << "IP input: cannot join" << wanted.address << "on the interface of" << own.toString()
+                             << s->errorString();
         }
     }
     connect(s.get(), &QUdpSocket::readyRead, this, &UdpInput::readable);
