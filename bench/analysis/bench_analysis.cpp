@@ -3,7 +3,8 @@
 // runs (grid search, PCR bitrate, per-PID counts, PSI) over the whole file, and the default load,
 // which stops after 1000 PCR intervals.
 //
-// Usage: bench_analysis [size in MB, default 512] [--file PATH to time an existing file instead]
+// Usage: bench_analysis [size in MB, default 512] [--keep PATH: write the file there and keep it]
+//        bench_analysis --file PATH   (time an existing file instead)
 
 #include "tsparser.h"
 #include "tspcrmeasure.h"
@@ -153,12 +154,15 @@ int main(int argc, char *argv[])
     if (fileArg >= 0 && fileArg + 1 < args.size()) {
         path = args.at(fileArg + 1);
     } else {
-        const qint64 megabytes = args.isEmpty() ? 512 : qMax(1LL, args.first().toLongLong());
+        const qint64 megabytes = args.isEmpty() || args.first().startsWith(QLatin1Char('-'))
+            ? 512
+            : qMax(1LL, args.first().toLongLong());
         if (!dir.isValid()) {
             QTextStream(stderr) << "bench_analysis: no temporary folder\n";
             return 1;
         }
-        path = dir.filePath(QStringLiteral("bench.ts"));
+        const int keepArg = args.indexOf(QStringLiteral("--keep"));
+        path = keepArg >= 0 && keepArg + 1 < args.size() ? args.at(keepArg + 1) : dir.filePath(QStringLiteral("bench.ts"));
         out << "writing " << megabytes << " MB at 40 Mbit/s to " << path << " ...\n";
         out.flush();
         QElapsedTimer clock;
