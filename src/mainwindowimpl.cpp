@@ -46,6 +46,7 @@ void MainWindowImpl::newModulator(bool editTitle)
     configPanel = new ConfigurationPanel(this);
     streamPanel = new streamingpanel(this, configPanel);
     testPanel = new streamingmisc(this);
+    connect(testPanel, &streamingmisc::streamToolsOptionsChanged, streamPanel, &streamingpanel::setNewStreamingTools);
     configPanel->createCommandHandler(configPanel->connection());
 
     ui->tabWidget->clear();
