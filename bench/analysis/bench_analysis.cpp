@@ -18,7 +18,8 @@
 
 #include <cstdio>
 
-namespace {
+namespace
+{
 
 constexpr quint64 BITRATE = 40000000;
 constexpr quint64 CLOCK = 27000000;
@@ -55,22 +56,35 @@ QByteArray sectionPacket(quint16 pid, QByteArray section)
 
 QList<QByteArray> psiPackets()
 {
-    const QByteArray pat = QByteArray::fromHex("000000" "0001C10000" "0000E010" "0001E100");
-    const QByteArray pmt = QByteArray::fromHex("020000" "0001C10000" "E101F000" "02E101F000" "03E102F006"
+    const QByteArray pat = QByteArray::fromHex("000000"
+                                               "0001C10000"
+                                               "0000E010"
+                                               "0001E100");
+    const QByteArray pmt = QByteArray::fromHex("020000"
+                                               "0001C10000"
+                                               "E101F000"
+                                               "02E101F000"
+                                               "03E102F006"
                                                "0A04656E6700");
-    QByteArray sdt = QByteArray::fromHex("420000" "0001C10000" "0001FF" "0001FC8000");
+    QByteArray sdt = QByteArray::fromHex("420000"
+                                         "0001C10000"
+                                         "0001FF"
+                                         "0001FC8000");
     const QByteArray provider("Bench");
     const QByteArray name("Bench HD");
-    QByteArray desc = QByteArray::fromHex("4800") + char(0x01) + char(provider.size()) + provider + char(name.size()) + name;
+    QByteArray desc
+        = QByteArray::fromHex("4800") + char(0x01) + char(provider.size()) + provider + char(name.size()) + name;
     desc[1] = char(desc.size() - 2);
     sdt[sdt.size() - 1] = char(desc.size());
     sdt.append(desc);
-    QByteArray nit = QByteArray::fromHex("400000" "0001C10000" "F000");
+    QByteArray nit = QByteArray::fromHex("400000"
+                                         "0001C10000"
+                                         "F000");
     const QByteArray network("Bench network");
     nit.append(char(0x40)).append(char(network.size())).append(network);
     nit[9] = char(network.size() + 2);
     nit.append(QByteArray::fromHex("F000"));
-    return {sectionPacket(0, pat), sectionPacket(0x100, pmt), sectionPacket(0x11, sdt), sectionPacket(0x10, nit)};
+    return { sectionPacket(0, pat), sectionPacket(0x100, pmt), sectionPacket(0x11, sdt), sectionPacket(0x10, nit) };
 }
 
 bool writeStream(const QString &path, qint64 bytes)
@@ -85,7 +99,7 @@ bool writeStream(const QString &path, qint64 bytes)
     QByteArray block;
     block.reserve(PKT * 8192);
     QByteArray payload(PKT, char(0x5A));
-    quint8 cc[3] = {0, 0, 0};
+    quint8 cc[3] = { 0, 0, 0 };
     for (quint64 i = 0; i < packets; ++i) {
         if (i % psiEvery == 0) {
             for (const QByteArray &p : psi)
@@ -154,15 +168,15 @@ int main(int argc, char *argv[])
     if (fileArg >= 0 && fileArg + 1 < args.size()) {
         path = args.at(fileArg + 1);
     } else {
-        const qint64 megabytes = args.isEmpty() || args.first().startsWith(QLatin1Char('-'))
-            ? 512
-            : qMax(1LL, args.first().toLongLong());
+        const qint64 megabytes
+            = args.isEmpty() || args.first().startsWith(QLatin1Char('-')) ? 512 : qMax(1LL, args.first().toLongLong());
         if (!dir.isValid()) {
             QTextStream(stderr) << "bench_analysis: no temporary folder\n";
             return 1;
         }
         const int keepArg = args.indexOf(QStringLiteral("--keep"));
-        path = keepArg >= 0 && keepArg + 1 < args.size() ? args.at(keepArg + 1) : dir.filePath(QStringLiteral("bench.ts"));
+        path = keepArg >= 0 && keepArg + 1 < args.size() ? args.at(keepArg + 1)
+                                                         : dir.filePath(QStringLiteral("bench.ts"));
         out << "writing " << megabytes << " MB at 40 Mbit/s to " << path << " ...\n";
         out.flush();
         QElapsedTimer clock;

@@ -2,7 +2,8 @@
 
 #include <QTextCodec>
 
-namespace {
+namespace
+{
 
 // The QByteArray overloads of QString::fromLatin1/fromUtf8 stop at the first NUL; names may hold one.
 QString latin1(const QByteArray &bytes)
@@ -11,7 +12,7 @@ QString latin1(const QByteArray &bytes)
 }
 
 // Selectors 0x01-0x0B name ISO/IEC 8859 parts 5 to 15; part 12 was never published (0x08 reserved).
-const int SINGLE_BYTE_PART[] = {5, 6, 7, 8, 9, 10, 11, 0, 13, 14, 15};
+const int SINGLE_BYTE_PART[] = { 5, 6, 7, 8, 9, 10, 11, 0, 13, 14, 15 };
 
 QString decodeWith(const char *codecName, const QByteArray &bytes)
 {

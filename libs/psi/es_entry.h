@@ -3,8 +3,7 @@
 
 #include <QtGlobal>
 
-struct es_entry
-{
+struct es_entry {
     quint8 stream_type = 0;
     quint16 elementary_PID = 0;
     // Tag of the stream's first ES_info descriptor; 255 when its ES_info_length is 0.

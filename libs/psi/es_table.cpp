@@ -1,9 +1,9 @@
 #include "es_table.h"
 
-namespace {
-
-struct StreamTypeRow
+namespace
 {
+
+struct StreamTypeRow {
     const char *shortName;
     const char *description;
     quint8 streamType;
@@ -11,36 +11,52 @@ struct StreamTypeRow
 
 // ISO/IEC 13818-1 Table 2-34, as the operator sees it (typos included: they are the product's texts).
 const StreamTypeRow STREAM_TYPES[] = {
-    {"ITU-T | ISO/IEC Reserved", "ITU-T | ISO/IEC Reserved", 0x00},
-    {"MPEG-1 Video", "MPEG-1 Video ISO/IEC 11172 Video", 0x01},
-    {"MPEG-2 Video", "MPEG-2 Video ITU-T Rec. H.262 | ISO/IEC 13818-2 Video or ISO/IEC 11172-2 constrained parameter video stream", 0x02},
-    {"MPEG-1 Audio", "MPEG-1 Audio ISO/IEC 11172 Audio", 0x03},
-    {"MPEG-2 Audio", "MPEG-2 Audio ISO/IEC 13818-3 Audio", 0x04},
-    {"Private data", "ITU-T Rec. H.222.0 | ISO/IEC 13818-1 private_sections", 0x05},
-    {"Private data", "ITU-T Rec. H.222.0 | ISO/IEC 13818-1 PES packets containing private data", 0x06},
-    {"ISO/IEC 13522 MHEG", "ISO/IEC 13522 MHEG", 0x07},
-    {"ITU-T Rec. H.222.0 | ISO/IEC 13818-1 Annex A DSM-CC", "ITU-T Rec. H.222.0 | ISO/IEC 13818-1 Annex A DSM-CC", 0x08},
-    {"ITU-T Rec. H.222.0 | ISO/IEC 13818-1/11172-1 auxiliary", "ITU-T Rec. H.222.0 | ISO/IEC 13818-1/11172-1 auxiliary", 0x09},
-    {"ISO/IEC 13818-6 Multiprotocol encapsulation", "ISO/IEC 13818-6 Multiprotocol encapsulation", 0x0A},
-    {"ISO/IEC 13818-6 DSM-CC U-N Messages", "ISO/IEC 13818-6 DSM-CC U-N Messages", 0x0B},
-    {"ISO/IEC 13818-6 Stream Descriptors", "ISO/IEC 13818-6 Stream Descriptors", 0x0C},
-    {"ISO/IEC 13818-6 Sections (any type, including private data)", "ISO/IEC 13818-6 Sections (any type, including private data)", 0x0D},
-    {"ISO/IEC 13818-1 auxiliary", "ISO/IEC 13818-1 auxiliary", 0x0E},
-    {"ISO/IEC 13818-7 Audio with ADTS transport sytax", "ISO/IEC 13818-7 Audio with ADTS transport sytax", 0x0F},
-    {"ISO/IEC 14496-2 Visual", "ISO/IEC 14496-2 Visual", 0x10},
-    {"ISO/IEC 14496-3 Audio with LATM transport syntax as def. in ISO/IEC 14496-3/AMD1", "ISO/IEC 14496-3 Audio with LATM transport syntax as def. in ISO/IEC 14496-3/AMD1", 0x11},
-    {"ISO/IEC 14496-1 SL-packetized stream or FlexMux stream carried in PES packets", "ISO/IEC 14496-1 SL-packetized stream or FlexMux stream carried in PES packets", 0x12},
-    {"ISO/IEC 14496-1 SL-packetized stream or FlexMux stream carried in ISO/IEC 14496 sections", "ISO/IEC 14496-1 SL-packetized stream or FlexMux stream carried in ISO/IEC 14496 sections", 0x13},
-    {"ISO/IEC 13818-6 DSM-CC synchronized download protocol", "ISO/IEC 13818-6 DSM-CC synchronized download protocol", 0x14},
-    {"Metadata carried in PES packets using the Metadata Access Unit Wrapper", "Metadata carried in PES packets using the Metadata Access Unit Wrapper", 0x15},
-    {"Metadata carried in metadata_sections", "Metadata carried in metadata_sections", 0x16},
-    {"Metadata carried in ISO/IEC 13818-6 (DSM-CC) Data Carousel", "Metadata carried in ISO/IEC 13818-6 (DSM-CC) Data Carousel", 0x17},
-    {"Metadata carried in ISO/IEC 13818-6 (DSM-CC) Object Carousel", "Metadata carried in ISO/IEC 13818-6 (DSM-CC) Object Carousel", 0x18},
-    {"Metadata carried in ISO/IEC 13818-6 Synchronized Download Protocol using the Metadata Access Unit Wrapper", "Metadata carried in ISO/IEC 13818-6 Synchronized Download Protocol using the Metadata Access Unit Wrapper", 0x19},
-    {"IPMP stream (defined in ISO/IEC 13818-11, MPEG-2 IPMP)", "IPMP stream (defined in ISO/IEC 13818-11, MPEG-2 IPMP)", 0x1A},
-    {"AVC/H.264 Video", "AVC/H.264 Video AVC video stream as defined in ITU-T Rec. H.264 | ISO/IEC 14496-10 Video", 0x1B},
-    {"IPMP stream", "IPMP stream", 0x7F},
-    {"MPE-FEC data", "MPE-FEC data", 0x90},
+    { "ITU-T | ISO/IEC Reserved", "ITU-T | ISO/IEC Reserved", 0x00 },
+    { "MPEG-1 Video", "MPEG-1 Video ISO/IEC 11172 Video", 0x01 },
+    { "MPEG-2 Video",
+        "MPEG-2 Video ITU-T Rec. H.262 | ISO/IEC 13818-2 Video or ISO/IEC 11172-2 constrained parameter video stream",
+        0x02 },
+    { "MPEG-1 Audio", "MPEG-1 Audio ISO/IEC 11172 Audio", 0x03 },
+    { "MPEG-2 Audio", "MPEG-2 Audio ISO/IEC 13818-3 Audio", 0x04 },
+    { "Private data", "ITU-T Rec. H.222.0 | ISO/IEC 13818-1 private_sections", 0x05 },
+    { "Private data", "ITU-T Rec. H.222.0 | ISO/IEC 13818-1 PES packets containing private data", 0x06 },
+    { "ISO/IEC 13522 MHEG", "ISO/IEC 13522 MHEG", 0x07 },
+    { "ITU-T Rec. H.222.0 | ISO/IEC 13818-1 Annex A DSM-CC", "ITU-T Rec. H.222.0 | ISO/IEC 13818-1 Annex A DSM-CC",
+        0x08 },
+    { "ITU-T Rec. H.222.0 | ISO/IEC 13818-1/11172-1 auxiliary",
+        "ITU-T Rec. H.222.0 | ISO/IEC 13818-1/11172-1 auxiliary", 0x09 },
+    { "ISO/IEC 13818-6 Multiprotocol encapsulation", "ISO/IEC 13818-6 Multiprotocol encapsulation", 0x0A },
+    { "ISO/IEC 13818-6 DSM-CC U-N Messages", "ISO/IEC 13818-6 DSM-CC U-N Messages", 0x0B },
+    { "ISO/IEC 13818-6 Stream Descriptors", "ISO/IEC 13818-6 Stream Descriptors", 0x0C },
+    { "ISO/IEC 13818-6 Sections (any type, including private data)",
+        "ISO/IEC 13818-6 Sections (any type, including private data)", 0x0D },
+    { "ISO/IEC 13818-1 auxiliary", "ISO/IEC 13818-1 auxiliary", 0x0E },
+    { "ISO/IEC 13818-7 Audio with ADTS transport sytax", "ISO/IEC 13818-7 Audio with ADTS transport sytax", 0x0F },
+    { "ISO/IEC 14496-2 Visual", "ISO/IEC 14496-2 Visual", 0x10 },
+    { "ISO/IEC 14496-3 Audio with LATM transport syntax as def. in ISO/IEC 14496-3/AMD1",
+        "ISO/IEC 14496-3 Audio with LATM transport syntax as def. in ISO/IEC 14496-3/AMD1", 0x11 },
+    { "ISO/IEC 14496-1 SL-packetized stream or FlexMux stream carried in PES packets",
+        "ISO/IEC 14496-1 SL-packetized stream or FlexMux stream carried in PES packets", 0x12 },
+    { "ISO/IEC 14496-1 SL-packetized stream or FlexMux stream carried in ISO/IEC 14496 sections",
+        "ISO/IEC 14496-1 SL-packetized stream or FlexMux stream carried in ISO/IEC 14496 sections", 0x13 },
+    { "ISO/IEC 13818-6 DSM-CC synchronized download protocol", "ISO/IEC 13818-6 DSM-CC synchronized download protocol",
+        0x14 },
+    { "Metadata carried in PES packets using the Metadata Access Unit Wrapper",
+        "Metadata carried in PES packets using the Metadata Access Unit Wrapper", 0x15 },
+    { "Metadata carried in metadata_sections", "Metadata carried in metadata_sections", 0x16 },
+    { "Metadata carried in ISO/IEC 13818-6 (DSM-CC) Data Carousel",
+        "Metadata carried in ISO/IEC 13818-6 (DSM-CC) Data Carousel", 0x17 },
+    { "Metadata carried in ISO/IEC 13818-6 (DSM-CC) Object Carousel",
+        "Metadata carried in ISO/IEC 13818-6 (DSM-CC) Object Carousel", 0x18 },
+    { "Metadata carried in ISO/IEC 13818-6 Synchronized Download Protocol using the Metadata Access Unit Wrapper",
+        "Metadata carried in ISO/IEC 13818-6 Synchronized Download Protocol using the Metadata Access Unit Wrapper",
+        0x19 },
+    { "IPMP stream (defined in ISO/IEC 13818-11, MPEG-2 IPMP)",
+        "IPMP stream (defined in ISO/IEC 13818-11, MPEG-2 IPMP)", 0x1A },
+    { "AVC/H.264 Video", "AVC/H.264 Video AVC video stream as defined in ITU-T Rec. H.264 | ISO/IEC 14496-10 Video",
+        0x1B },
+    { "IPMP stream", "IPMP stream", 0x7F },
+    { "MPE-FEC data", "MPE-FEC data", 0x90 },
 };
 
 // ISO/IEC 13818-1 Table 2-45 (tags 0x00-0x3F) and ETSI EN 300 468 Table 12 (tags 0x40-0x7F).
@@ -185,9 +201,10 @@ es_table::es_table(QObject *parent)
     : table(parent, 0)
 {
     for (const StreamTypeRow &row : STREAM_TYPES)
-        streamTypeList.append({QString::fromLatin1(row.shortName), QString::fromLatin1(row.description), row.streamType});
+        streamTypeList.append(
+            { QString::fromLatin1(row.shortName), QString::fromLatin1(row.description), row.streamType });
     for (int tag = 0; tag < 128; ++tag)
-        descriptorList.append({quint8(tag), QString::fromLatin1(DESCRIPTOR_NAMES[tag])});
+        descriptorList.append({ quint8(tag), QString::fromLatin1(DESCRIPTOR_NAMES[tag]) });
 }
 
 es_names es_table::lookup(quint8 value) const

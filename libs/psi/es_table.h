@@ -7,21 +7,18 @@
 #include <QList>
 #include <QString>
 
-struct stream_type_record
-{
+struct stream_type_record {
     QString short_name;
     QString description;
     quint8 stream_type = 0;
 };
 
-struct descriptor_record
-{
+struct descriptor_record {
     quint8 tag = 0;
     QString name;
 };
 
-struct es_names
-{
+struct es_names {
     QString short_name;
     QString description;
     QString descriptor_name;

@@ -4,7 +4,8 @@
 #include "psibuffer.h"
 #include "tspacket.h"
 
-namespace {
+namespace
+{
 constexpr quint8 NETWORK_NAME_DESCRIPTOR = 0x40;
 }
 

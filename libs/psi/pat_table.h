@@ -5,8 +5,7 @@
 
 #include <QList>
 
-struct pat_entry
-{
+struct pat_entry {
     quint16 program_number = 0;
     quint16 PID = 0;
 };

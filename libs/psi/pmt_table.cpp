@@ -3,7 +3,8 @@
 #include "psibuffer.h"
 
 pmt_table::pmt_table(QObject *parent, quint16 pid, quint16 program_number)
-    : table(parent, pid), programNumber(program_number)
+    : table(parent, pid)
+    , programNumber(program_number)
 {
 }
 

@@ -7,8 +7,7 @@
 #include <QList>
 #include <QString>
 
-struct program_info
-{
+struct program_info {
     quint16 PMT_PID = 0;
     // 0x1FFF: no PCR, or the program's PMT never arrived.
     quint16 PCR_PID = 0x1FFF;

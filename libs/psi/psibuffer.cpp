@@ -1,7 +1,8 @@
 #include "psibuffer.h"
 
 psibuffer::psibuffer(const uchar *data, int size)
-    : data(data), length(size < 0 ? 0 : size)
+    : data(data)
+    , length(size < 0 ? 0 : size)
 {
 }
 

@@ -4,7 +4,8 @@
 #include "psibuffer.h"
 #include "tspacket.h"
 
-namespace {
+namespace
+{
 constexpr quint8 SERVICE_DESCRIPTOR = 0x48;
 
 // service_descriptor: service_type, provider_name_length, provider name, service_name_length,

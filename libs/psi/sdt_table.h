@@ -6,8 +6,7 @@
 #include <QList>
 #include <QString>
 
-struct sdt_service
-{
+struct sdt_service {
     quint16 service_id = 0;
     quint8 free_CA_mode = 0; // 0 or 1
     QString provider_name;

@@ -3,12 +3,14 @@
 #include "psilog.h"
 #include "tspacket.h"
 
-namespace {
+namespace
+{
 constexpr int MAX_SECTION_BYTES = 4096 + tspacket::PKT_SIZE; // 12-bit section_length + header + one packet
 }
 
 table::table(QObject *parent, quint16 pid)
-    : QObject(parent), pid(pid)
+    : QObject(parent)
+    , pid(pid)
 {
 }
 

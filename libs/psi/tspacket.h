@@ -5,7 +5,8 @@
 
 #include <QtGlobal>
 
-namespace tspacket {
+namespace tspacket
+{
 
 constexpr int PKT_SIZE = 188;
 constexpr quint8 SYNC_BYTE = 0x47;
@@ -18,10 +19,22 @@ constexpr quint64 SYSTEM_CLOCK_HZ = 27000000; // 2.4.2.1: PCR runs at 27 MHz
 // The PCR counts base (33 bits) × 300 + extension, so it wraps at 2^33 × 300 ticks (2.4.3.5).
 constexpr quint64 PCR_WRAP = (quint64(1) << 33) * 300;
 
-inline quint16 pid(const uchar *p) { return quint16(((p[1] & 0x1F) << 8) | p[2]); }
-inline bool payloadUnitStart(const uchar *p) { return (p[1] & 0x40) != 0; }
-inline int adaptationFieldControl(const uchar *p) { return (p[3] >> 4) & 3; }
-inline int continuityCounter(const uchar *p) { return p[3] & 0x0F; }
+inline quint16 pid(const uchar *p)
+{
+    return quint16(((p[1] & 0x1F) << 8) | p[2]);
+}
+inline bool payloadUnitStart(const uchar *p)
+{
+    return (p[1] & 0x40) != 0;
+}
+inline int adaptationFieldControl(const uchar *p)
+{
+    return (p[3] >> 4) & 3;
+}
+inline int continuityCounter(const uchar *p)
+{
+    return p[3] & 0x0F;
+}
 
 // PCR_flag lives in the adaptation field flags byte; a zero-length adaptation field has no flags.
 inline bool hasPcr(const uchar *p)
@@ -38,8 +51,8 @@ inline bool discontinuity(const uchar *p)
 // Only meaningful when hasPcr() is true; the bytes are inside the packet whatever their values.
 inline quint64 pcr(const uchar *p)
 {
-    const quint64 base = (quint64(p[6]) << 25) | (quint64(p[7]) << 17) | (quint64(p[8]) << 9)
-        | (quint64(p[9]) << 1) | (quint64(p[10]) >> 7);
+    const quint64 base = (quint64(p[6]) << 25) | (quint64(p[7]) << 17) | (quint64(p[8]) << 9) | (quint64(p[9]) << 1)
+        | (quint64(p[10]) >> 7);
     const quint64 ext = (quint64(p[10] & 1) << 8) | p[11];
     return base * 300 + ext;
 }

@@ -7,10 +7,10 @@
 #include "tspacket.h"
 
 tsparser::tsparser(QObject *parent)
-    : QObject(parent),
-      patTable(new pat_table(this)),
-      nitTable(new nit_table(this)),
-      sdtTable(new sdt_table(this))
+    : QObject(parent)
+    , patTable(new pat_table(this))
+    , nitTable(new nit_table(this))
+    , sdtTable(new sdt_table(this))
 {
 }
 
@@ -25,8 +25,7 @@ void tsparser::parse(const uchar *packet, int size)
         return;
     const quint16 pid = tspacket::pid(packet);
 
-    if (!patDone && pid == tspacket::PID_PAT
-        && patTable->get_section(packet, size) == table::section_complete) {
+    if (!patDone && pid == tspacket::PID_PAT && patTable->get_section(packet, size) == table::section_complete) {
         if (patTable->parse() == 3) {
             patDone = true;
             for (const pat_entry &entry : patTable->entries()) {
@@ -47,8 +46,7 @@ void tsparser::parse(const uchar *packet, int size)
     if (pmtPidPending.test(pid)) {
         bool pidPending = false;
         for (pmt_table *pmt : qAsConst(pmtTables)) {
-            if (pmt->getPid() != pid || pmt->getProgramNumber() == 0
-                || pmt->getStatus() == table::section_complete)
+            if (pmt->getPid() != pid || pmt->getProgramNumber() == 0 || pmt->getStatus() == table::section_complete)
                 continue;
             if (pmt->get_section(packet, size) == table::section_complete) {
                 if (pmt->parse() == 3) {
@@ -63,16 +61,14 @@ void tsparser::parse(const uchar *packet, int size)
             pmtPidPending.reset(pid);
     }
 
-    if (!nitDone && pid == tspacket::PID_NIT
-        && nitTable->get_section(packet, size) == table::section_complete) {
+    if (!nitDone && pid == tspacket::PID_NIT && nitTable->get_section(packet, size) == table::section_complete) {
         if (nitTable->parse() == 3)
             nitDone = true;
         else
             nitTable->reset();
     }
 
-    if (!sdtDone && pid == tspacket::PID_SDT
-        && sdtTable->get_section(packet, size) == table::section_complete) {
+    if (!sdtDone && pid == tspacket::PID_SDT && sdtTable->get_section(packet, size) == table::section_complete) {
         if (sdtTable->parse() == 3)
             sdtDone = true;
         else

@@ -5,10 +5,9 @@
 #include <QList>
 #include <QString>
 
-struct analysisnode
-{
+struct analysisnode {
     QString text;
-    QString icon;    // ":/..." resource name, empty for none
+    QString icon; // ":/..." resource name, empty for none
     QString toolTip; // empty for none
     QList<analysisnode> children;
 };

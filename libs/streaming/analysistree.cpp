@@ -5,7 +5,8 @@
 
 #include <algorithm>
 
-namespace {
+namespace
+{
 
 const QString ICON_DATA = QStringLiteral(":/data.png");
 const QString ICON_VIDEO = QStringLiteral(":/video.png");
@@ -122,23 +123,25 @@ QList<analysisnode> analysistree::fileInformation(quint64 fileSize, qint64 measu
         rate.children.append(leaf(QStringLiteral("No PCR detected")));
         break;
     case settlement::CalculError:
-        rate.children.append(leaf(QStringLiteral("Raw bitrate = ") + groupedInteger(DEFAULT_BITRATE) + QStringLiteral(" bps")));
+        rate.children.append(
+            leaf(QStringLiteral("Raw bitrate = ") + groupedInteger(DEFAULT_BITRATE) + QStringLiteral(" bps")));
         break;
     case settlement::Measured:
-        rate.children.append(leaf(QStringLiteral("Raw bitrate = ") + groupedInteger(measured) + QStringLiteral(" bps")));
+        rate.children.append(
+            leaf(QStringLiteral("Raw bitrate = ") + groupedInteger(measured) + QStringLiteral(" bps")));
         break;
     }
-    return {file, rate};
+    return { file, rate };
 }
 
 analysisnode analysistree::programTree(const QList<program_info> &programs, quint16 transportStreamId,
-                                       const QString &networkName, qint64 bitrate, const shareFunction &share,
-                                       const es_table &names)
+    const QString &networkName, qint64 bitrate, const shareFunction &share, const es_table &names)
 {
     analysisnode top;
     top.icon = ICON_TS;
     if (!networkName.isEmpty())
-        top.text = QStringLiteral("Network Name : ") + networkName + QStringLiteral(" ID ") + QString::number(transportStreamId);
+        top.text = QStringLiteral("Network Name : ") + networkName + QStringLiteral(" ID ")
+            + QString::number(transportStreamId);
     else
         top.text = QStringLiteral("Transport Stream ID ") + QString::number(transportStreamId);
 
@@ -156,8 +159,8 @@ analysisnode analysistree::programTree(const QList<program_info> &programs, quin
             analysisnode stream;
             stream.text = typeNames.short_name + QStringLiteral(" (") + bps(streamBitrate) + QLatin1Char(')');
             stream.toolTip = typeNames.description;
-            const QString descriptionLine = QStringLiteral("Description : ") + descriptor + QStringLiteral(" (Stream ID : ")
-                + QString::number(es.first_descriptor_tag) + QLatin1Char(')');
+            const QString descriptionLine = QStringLiteral("Description : ") + descriptor
+                + QStringLiteral(" (Stream ID : ") + QString::number(es.first_descriptor_tag) + QLatin1Char(')');
             stream.icon = streamIcon(stream.text, descriptionLine);
             stream.children.append(leaf(QStringLiteral("PID : ") + QString::number(es.elementary_PID)));
             stream.children.append(leaf(descriptionLine));
@@ -167,16 +170,16 @@ analysisnode analysistree::programTree(const QList<program_info> &programs, quin
             node.children.append(stream);
         }
 
-        node.children.append(leaf(QStringLiteral("Program PID : ") + QString::number(program.PMT_PID) + QStringLiteral(" (")
-                                  + bps(rate * share(program.PMT_PID)) + QLatin1Char(')')));
+        node.children.append(leaf(QStringLiteral("Program PID : ") + QString::number(program.PMT_PID)
+            + QStringLiteral(" (") + bps(rate * share(program.PMT_PID)) + QLatin1Char(')')));
         node.children.append(leaf(program.PCR_PID == tspacket::PID_NULL
-                                      ? QStringLiteral("Program PCR PID : No PCR")
-                                      : QStringLiteral("Program PCR PID : ") + QString::number(program.PCR_PID)));
+                ? QStringLiteral("Program PCR PID : No PCR")
+                : QStringLiteral("Program PCR PID : ") + QString::number(program.PCR_PID)));
         node.children.append(leaf(program.free_CA_mode ? QStringLiteral("Access Control : Scrambled")
                                                        : QStringLiteral("Access Control : Unscrambled")));
-        node.children.append(leaf(program.provider_name.isEmpty()
-                                      ? QStringLiteral("Program Provider : Not found")
-                                      : QStringLiteral("Program Provider : ") + program.provider_name));
+        node.children.append(
+            leaf(program.provider_name.isEmpty() ? QStringLiteral("Program Provider : Not found")
+                                                 : QStringLiteral("Program Provider : ") + program.provider_name));
 
         const QString number = QString::number(program.program_number);
         node.text = program.service_name.isEmpty()
@@ -190,7 +193,7 @@ analysisnode analysistree::programTree(const QList<program_info> &programs, quin
 }
 
 QList<analysisnode> analysistree::pidTree(QVector<quint16> pids, const QList<program_info> &programs, qint64 bitrate,
-                                          const shareFunction &share, const es_table &names)
+    const shareFunction &share, const es_table &names)
 {
     std::sort(pids.begin(), pids.end());
     QList<analysisnode> rows;

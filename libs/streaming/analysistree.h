@@ -18,8 +18,8 @@ class analysistree
 {
 public:
     enum class settlement {
-        Measured,    // the measured bitrate stands
-        NoPcr,       // no PCR interval found: default, warning
+        Measured, // the measured bitrate stands
+        NoPcr, // no PCR interval found: default, warning
         CalculError, // 0 or above MAX_BITRATE: default, critical error
     };
     static constexpr qint64 DEFAULT_BITRATE = 10000000;
@@ -46,9 +46,8 @@ public:
     // "File informations" and "Computed bitrate".
     static QList<analysisnode> fileInformation(quint64 fileSize, qint64 measured, settlement settled);
     static analysisnode programTree(const QList<program_info> &programs, quint16 transportStreamId,
-                                    const QString &networkName, qint64 bitrate, const shareFunction &share,
-                                    const es_table &names);
+        const QString &networkName, qint64 bitrate, const shareFunction &share, const es_table &names);
     // One row per PID, ascending, named after the first program that uses it.
     static QList<analysisnode> pidTree(QVector<quint16> pids, const QList<program_info> &programs, qint64 bitrate,
-                                       const shareFunction &share, const es_table &names);
+        const shareFunction &share, const es_table &names);
 };

@@ -1,12 +1,13 @@
 #include "tspcrmeasure.h"
 
 #include "streaminglog.h"
-#include "tsparser.h"
 #include "tspacket.h"
+#include "tsparser.h"
 
 #include <limits>
 
-namespace {
+namespace
+{
 constexpr quint64 NO_PCR = std::numeric_limits<quint64>::max();
 // Packets read per file access: large reads keep the scan disk-bound rather than call-bound.
 constexpr int PACKETS_PER_READ = 4096;
@@ -15,7 +16,8 @@ constexpr quint64 PCR_BYTE_OFFSET = 10;
 } // namespace
 
 tspcrmeasure::tspcrmeasure(QObject *parent, const QString &fileName)
-    : QObject(parent), file(new QFile(fileName))
+    : QObject(parent)
+    , file(new QFile(fileName))
 {
     if (file->open(QIODevice::ReadOnly)) {
         resetScan();
@@ -158,8 +160,8 @@ void tspcrmeasure::processPacket(const uchar *packet)
             if (step == 0 || step > MAX_PCR_STEP) {
                 ++discontinuities;
             } else {
-                const double sample = double(position - lastPcrPosition[pid]) * 8.0
-                    * double(tspacket::SYSTEM_CLOCK_HZ) / double(step);
+                const double sample
+                    = double(position - lastPcrPosition[pid]) * 8.0 * double(tspacket::SYSTEM_CLOCK_HZ) / double(step);
                 // The first interval may start mid-way through the encoder's start-up: left out.
                 if (samplesCollected > 0) {
                     sampleSum += sample;

@@ -67,9 +67,9 @@ private:
     qint64 syncOffset = -1;
     quint64 packetCount = 0;
     quint16 currentPid = 0;
-    std::array<quint64, 8192> lastPcr;         // NO_PCR until the PID's first PCR
+    std::array<quint64, 8192> lastPcr; // NO_PCR until the PID's first PCR
     std::array<quint64, 8192> lastPcrPosition;
-    std::array<qint32, 8192> pidIndex;         // index into pidList, -1 while unseen
+    std::array<qint32, 8192> pidIndex; // index into pidList, -1 while unseen
     QVector<quint16> pidList;
     QVector<quint64> pidPacketCounts;
     qint64 measuredBitrate = 0;

@@ -7,7 +7,8 @@
 #include <QPair>
 #include <QtGlobal>
 
-namespace tsbuild {
+namespace tsbuild
+{
 
 // CRC-32/MPEG-2: polynomial 0x04C11DB7, initial value all ones, no reflection, no final xor.
 inline quint32 crc32(const QByteArray &bytes)
@@ -55,8 +56,7 @@ inline QByteArray patSection(quint16 tsid, const QList<QPair<quint16, quint16>> 
     return section(0x00, tsid, body);
 }
 
-struct stream
-{
+struct stream {
     quint8 type;
     quint16 pid;
     QByteArray descriptors;
@@ -90,8 +90,7 @@ inline QByteArray nitSection(quint8 tableId, quint16 networkId, const QByteArray
     return section(tableId, networkId, body);
 }
 
-struct service
-{
+struct service {
     quint16 id;
     bool scrambled;
     QByteArray provider;
@@ -104,8 +103,8 @@ inline QByteArray sdtSection(quint8 tableId, quint16 tsid, const QList<service> 
     put16(body, 0x0001); // original_network_id
     body.append(char(0xFF));
     for (const service &s : services) {
-        const QByteArray data = QByteArray(1, char(0x01)) + char(s.provider.size()) + s.provider
-            + char(s.name.size()) + s.name;
+        const QByteArray data
+            = QByteArray(1, char(0x01)) + char(s.provider.size()) + s.provider + char(s.name.size()) + s.name;
         const QByteArray loop = descriptor(0x48, data);
         put16(body, s.id);
         body.append(char(0xFC));

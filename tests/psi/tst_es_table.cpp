@@ -21,12 +21,16 @@ void tst_es_table::lookup_data()
     QTest::addColumn<QString>("descriptor");
 
     const QString reserved = QStringLiteral("ITU-T Rec. H.222.0 | ISO/IEC 13818-1 Reserved");
-    QTest::newRow("0x00") << 0x00 << "ITU-T | ISO/IEC Reserved" << "ITU-T | ISO/IEC Reserved" << "Reserved";
-    QTest::newRow("0x02") << 0x02 << "MPEG-2 Video"
-                          << "MPEG-2 Video ITU-T Rec. H.262 | ISO/IEC 13818-2 Video or ISO/IEC 11172-2 constrained parameter video stream"
-                          << "Video Stream";
+    QTest::newRow("0x00") << 0x00 << "ITU-T | ISO/IEC Reserved"
+                          << "ITU-T | ISO/IEC Reserved"
+                          << "Reserved";
+    QTest::newRow("0x02")
+        << 0x02 << "MPEG-2 Video"
+        << "MPEG-2 Video ITU-T Rec. H.262 | ISO/IEC 13818-2 Video or ISO/IEC 11172-2 constrained parameter video stream"
+        << "Video Stream";
     QTest::newRow("0x0F") << 0x0F << "ISO/IEC 13818-7 Audio with ADTS transport sytax"
-                          << "ISO/IEC 13818-7 Audio with ADTS transport sytax" << "Private Data Indicator";
+                          << "ISO/IEC 13818-7 Audio with ADTS transport sytax"
+                          << "Private Data Indicator";
     QTest::newRow("0x1B") << 0x1B << "AVC/H.264 Video"
                           << "AVC/H.264 Video AVC video stream as defined in ITU-T Rec. H.264 | ISO/IEC 14496-10 Video"
                           << "MPEG4 Video";
@@ -39,11 +43,21 @@ void tst_es_table::lookup_data()
     QTest::newRow("0x6A") << 0x6A << reserved << reserved << "AC3";
     QTest::newRow("0x7C") << 0x7C << reserved << reserved << "AAC";
     QTest::newRow("0x7E") << 0x7E << reserved << reserved << "Extension";
-    QTest::newRow("0x7F") << 0x7F << "IPMP stream" << "IPMP stream" << "User defined/ATSC Reserved";
-    QTest::newRow("0x80") << 0x80 << "User private" << "User private" << "";
-    QTest::newRow("0x86") << 0x86 << "User private" << "User private" << "";
-    QTest::newRow("0x90") << 0x90 << "MPE-FEC data" << "MPE-FEC data" << "";
-    QTest::newRow("255") << 255 << "User private" << "User private" << "";
+    QTest::newRow("0x7F") << 0x7F << "IPMP stream"
+                          << "IPMP stream"
+                          << "User defined/ATSC Reserved";
+    QTest::newRow("0x80") << 0x80 << "User private"
+                          << "User private"
+                          << "";
+    QTest::newRow("0x86") << 0x86 << "User private"
+                          << "User private"
+                          << "";
+    QTest::newRow("0x90") << 0x90 << "MPE-FEC data"
+                          << "MPE-FEC data"
+                          << "";
+    QTest::newRow("255") << 255 << "User private"
+                         << "User private"
+                         << "";
 }
 
 void tst_es_table::lookup()

@@ -6,7 +6,8 @@
 
 #include <QtTest>
 
-namespace {
+namespace
+{
 constexpr quint16 PID = 0x0100;
 
 // A PMT long enough to need three packets: 3 streams with 150-byte descriptor loops.
@@ -14,7 +15,7 @@ QByteArray longSection()
 {
     QList<tsbuild::stream> streams;
     for (int i = 0; i < 3; ++i)
-        streams.append({0x02, quint16(0x200 + i), tsbuild::descriptor(0x05, QByteArray(148, char('a' + i)))});
+        streams.append({ 0x02, quint16(0x200 + i), tsbuild::descriptor(0x05, QByteArray(148, char('a' + i))) });
     return tsbuild::pmtSection(1, 0x200, streams);
 }
 } // namespace
@@ -55,7 +56,7 @@ void tst_table::sectionSpanningThreePackets()
 
 void tst_table::pointerFieldSkipsBytes()
 {
-    const QByteArray section = tsbuild::patSection(1, {{1, 0x100}});
+    const QByteArray section = tsbuild::patSection(1, { { 1, 0x100 } });
     QByteArray payload(1, char(10));
     payload.append(QByteArray(10, char(0x55))); // tail of an earlier section nobody collected
     payload.append(section);
@@ -82,7 +83,7 @@ void tst_table::pointerFieldOutsidePacket()
 
 void tst_table::ignoredPackets()
 {
-    const QByteArray section = tsbuild::patSection(1, {{1, 0x100}});
+    const QByteArray section = tsbuild::patSection(1, { { 1, 0x100 } });
     table t(nullptr, PID);
 
     QCOMPARE(t.get_section(tsbuild::packet(PID + 1, true, 0, QByteArray(1, 0) + section)), table::section_waiting);
@@ -105,7 +106,7 @@ void tst_table::ignoredPackets()
 
 void tst_table::adaptationFieldBeforePayload()
 {
-    const QByteArray section = tsbuild::patSection(7, {{1, 0x100}, {2, 0x101}});
+    const QByteArray section = tsbuild::patSection(7, { { 1, 0x100 }, { 2, 0x101 } });
     QByteArray p;
     p.append(QByteArray::fromHex("47410030")); // PUSI, PID 0x100, adaptation + payload
     p.append(char(20));
@@ -122,11 +123,12 @@ void tst_table::tailBeforeNextSectionCompletesIt()
 {
     // First section needs 190 bytes: 183 in the first packet, its last 7 bytes sit before the start of
     // the next section in the second packet.
-    const QByteArray first = tsbuild::pmtSection(1, 0x200, {{0x02, 0x200, QByteArray(169, char(0x11))}});
+    const QByteArray first = tsbuild::pmtSection(1, 0x200, { { 0x02, 0x200, QByteArray(169, char(0x11)) } });
     QCOMPARE(first.size(), 190);
-    const QByteArray second = tsbuild::patSection(1, {{1, 0x100}});
+    const QByteArray second = tsbuild::patSection(1, { { 1, 0x100 } });
     table t(nullptr, PID);
-    QCOMPARE(t.get_section(tsbuild::packet(PID, true, 0, QByteArray(1, 0) + first.left(183))), table::section_incomplete);
+    QCOMPARE(
+        t.get_section(tsbuild::packet(PID, true, 0, QByteArray(1, 0) + first.left(183))), table::section_incomplete);
     QByteArray payload(1, char(7));
     payload.append(first.mid(183));
     payload.append(second);
@@ -138,7 +140,7 @@ void tst_table::tailBeforeNextSectionCompletesIt()
 void tst_table::newStartRestartsCollection()
 {
     const QByteArray first = longSection();
-    const QByteArray second = tsbuild::patSection(1, {{1, 0x100}});
+    const QByteArray second = tsbuild::patSection(1, { { 1, 0x100 } });
     table t(nullptr, PID);
     QCOMPARE(t.get_section(tsbuild::packetize(PID, first).at(0)), table::section_incomplete);
     QCOMPARE(t.get_section(tsbuild::packetize(PID, second).at(0)), table::section_complete);
@@ -148,7 +150,7 @@ void tst_table::newStartRestartsCollection()
 
 void tst_table::completeTableTakesNothingMore()
 {
-    const QByteArray first = tsbuild::patSection(1, {{1, 0x100}});
+    const QByteArray first = tsbuild::patSection(1, { { 1, 0x100 } });
     table t(nullptr, PID);
     QCOMPARE(t.get_section(tsbuild::packetize(PID, first).at(0)), table::section_complete);
     QCOMPARE(t.get_section(tsbuild::packetize(PID, longSection()).at(0)), table::section_complete);

@@ -8,7 +8,8 @@
 #include <QHash>
 #include <QtTest>
 
-namespace {
+namespace
+{
 
 QStringList texts(const QList<analysisnode> &nodes)
 {
@@ -28,7 +29,7 @@ es_entry stream(quint8 type, quint16 pid, quint8 tag = 255)
 }
 
 program_info program(quint16 number, quint16 pmt, quint16 pcr, const QList<es_entry> &streams,
-                     const QString &service = QString(), const QString &provider = QString(), quint8 ca = 0)
+    const QString &service = QString(), const QString &provider = QString(), quint8 ca = 0)
 {
     program_info p;
     p.program_number = number;
@@ -64,8 +65,8 @@ private slots:
 
 private:
     // 10 000 000 bit/s shared out: video 50 %, audio 12 % each, PMT 1 %, teletext 0.004 %.
-    QHash<quint16, double> shares{{0x100, 0.01}, {0x101, 0.5}, {0x102, 0.12}, {0x103, 0.12},
-                                  {0x104, 0.00004}, {0, 0.01}, {0x1FFF, 0.2}, {0x555, 0.01}};
+    QHash<quint16, double> shares { { 0x100, 0.01 }, { 0x101, 0.5 }, { 0x102, 0.12 }, { 0x103, 0.12 },
+        { 0x104, 0.00004 }, { 0, 0.01 }, { 0x1FFF, 0.2 }, { 0x555, 0.01 } };
     analysistree::shareFunction share = [this](quint16 pid) { return shares.value(pid, 0.0); };
 };
 
@@ -134,25 +135,27 @@ void tst_analysismodel::settleBitrate()
 
 void tst_analysismodel::fileInformation()
 {
-    const QList<analysisnode> measured = analysistree::fileInformation(1880000, 3000000, analysistree::settlement::Measured);
-    QCOMPARE(texts(measured), (QStringList{"File informations", "Computed bitrate"}));
+    const QList<analysisnode> measured
+        = analysistree::fileInformation(1880000, 3000000, analysistree::settlement::Measured);
+    QCOMPARE(texts(measured), (QStringList { "File informations", "Computed bitrate" }));
     QCOMPARE(measured.at(0).icon, QStringLiteral(":/data.png"));
     QCOMPARE(measured.at(1).icon, QStringLiteral(":/bitrate.png"));
-    QCOMPARE(texts(measured.at(0).children), (QStringList{"1 880 000 bytes", "10 000 packets"}));
-    QCOMPARE(texts(measured.at(1).children), QStringList{"Raw bitrate = 3 000 000 bps"});
+    QCOMPARE(texts(measured.at(0).children), (QStringList { "1 880 000 bytes", "10 000 packets" }));
+    QCOMPARE(texts(measured.at(1).children), QStringList { "Raw bitrate = 3 000 000 bps" });
 
     QCOMPARE(texts(analysistree::fileInformation(1880000, -1, analysistree::settlement::NoPcr).at(1).children),
-             QStringList{"No PCR detected"});
-    QCOMPARE(texts(analysistree::fileInformation(1880000, 70000000, analysistree::settlement::CalculError).at(1).children),
-             QStringList{"Raw bitrate = 10 000 000 bps"});
+        QStringList { "No PCR detected" });
+    QCOMPARE(
+        texts(analysistree::fileInformation(1880000, 70000000, analysistree::settlement::CalculError).at(1).children),
+        QStringList { "Raw bitrate = 10 000 000 bps" });
 }
 
 void tst_analysismodel::programTree()
 {
     const es_table names;
     const QList<program_info> programs = {
-        program(1, 0x100, 0x101, {stream(0x02, 0x101), stream(0x03, 0x102, 0x0A), stream(0x06, 0x104, 0x56)},
-                QStringLiteral("Chan"), QStringLiteral("Prov"), 1),
+        program(1, 0x100, 0x101, { stream(0x02, 0x101), stream(0x03, 0x102, 0x0A), stream(0x06, 0x104, 0x56) },
+            QStringLiteral("Chan"), QStringLiteral("Prov"), 1),
         program(3, 0x555, 0x1FFF, {}),
     };
 
@@ -160,28 +163,34 @@ void tst_analysismodel::programTree()
     QCOMPARE(top.text, QStringLiteral("Network Name : Home ID 4660"));
     QCOMPARE(top.icon, QStringLiteral(":/ts.png"));
     // PMT 1 % + video 50 % + audio 12 % + teletext 0.004 % of 10 Mbit/s = 6 300 400 bit/s.
-    QCOMPARE(texts(top.children), (QStringList{"Chan - Program Number : 1 (6.300 Mbps)",
-                                               "Program Stream (No name found) - Program Number : 3 (100.000 Kbps)"}));
+    QCOMPARE(texts(top.children),
+        (QStringList { "Chan - Program Number : 1 (6.300 Mbps)",
+            "Program Stream (No name found) - Program Number : 3 (100.000 Kbps)" }));
     QCOMPARE(top.children.at(0).icon, QStringLiteral(":/tv.png"));
     QCOMPARE(top.children.at(1).icon, QStringLiteral(":/data.png"));
 
     const analysisnode &chan = top.children.at(0);
-    QCOMPARE(texts(chan.children), (QStringList{"MPEG-2 Video (5.000 Mbps)", "MPEG-1 Audio (1.200 Mbps)", "Private data (400 bps)",
-                                                "Program PID : 256 (100.000 Kbps)", "Program PCR PID : 257",
-                                                "Access Control : Scrambled", "Program Provider : Prov"}));
+    QCOMPARE(texts(chan.children),
+        (QStringList { "MPEG-2 Video (5.000 Mbps)", "MPEG-1 Audio (1.200 Mbps)", "Private data (400 bps)",
+            "Program PID : 256 (100.000 Kbps)", "Program PCR PID : 257", "Access Control : Scrambled",
+            "Program Provider : Prov" }));
     const analysisnode &video = chan.children.at(0);
     QCOMPARE(video.icon, QStringLiteral(":/video.png"));
     QCOMPARE(video.toolTip, names.lookup(0x02).description);
-    QCOMPARE(texts(video.children), (QStringList{"PID : 257", "Description :  (Stream ID : 255)", "Bitrate : 5.000 Mbps"}));
+    QCOMPARE(texts(video.children),
+        (QStringList { "PID : 257", "Description :  (Stream ID : 255)", "Bitrate : 5.000 Mbps" }));
     QCOMPARE(chan.children.at(1).icon, QStringLiteral(":/audio.png"));
-    QCOMPARE(chan.children.at(1).children.at(1).text, QStringLiteral("Description : ISO-639 Language (Stream ID : 10)"));
+    QCOMPARE(
+        chan.children.at(1).children.at(1).text, QStringLiteral("Description : ISO-639 Language (Stream ID : 10)"));
     QCOMPARE(chan.children.at(2).icon, QStringLiteral(":/text.png"));
     QCOMPARE(chan.children.at(2).children.at(1).text, QStringLiteral("Description : Teletext (Stream ID : 86)"));
 
-    QCOMPARE(texts(top.children.at(1).children), (QStringList{"Program PID : 1365 (100.000 Kbps)", "Program PCR PID : No PCR",
-                                                              "Access Control : Unscrambled", "Program Provider : Not found"}));
+    QCOMPARE(texts(top.children.at(1).children),
+        (QStringList { "Program PID : 1365 (100.000 Kbps)", "Program PCR PID : No PCR", "Access Control : Unscrambled",
+            "Program Provider : Not found" }));
 
-    QCOMPARE(analysistree::programTree({}, 0, QString(), 10000000, share, names).text, QStringLiteral("Transport Stream ID 0"));
+    QCOMPARE(analysistree::programTree({}, 0, QString(), 10000000, share, names).text,
+        QStringLiteral("Transport Stream ID 0"));
 }
 
 void tst_analysismodel::programIcons_data()
@@ -189,12 +198,17 @@ void tst_analysismodel::programIcons_data()
     QTest::addColumn<QList<es_entry>>("streams");
     QTest::addColumn<QString>("programIcon");
     QTest::addColumn<QString>("lastStreamIcon");
-    QTest::newRow("television") << QList<es_entry>{stream(0x02, 0x101), stream(0x03, 0x102), stream(0x03, 0x103)}
-                                << ":/tv.png" << ":/audio.png";
-    QTest::newRow("radio") << QList<es_entry>{stream(0x04, 0x102), stream(0x0F, 0x103)} << ":/audio.png" << ":/audio.png";
-    QTest::newRow("subtitles") << QList<es_entry>{stream(0x06, 0x102, 0x59)} << ":/text.png" << ":/text.png";
-    QTest::newRow("AC3 is data") << QList<es_entry>{stream(0x06, 0x102, 0x6A)} << ":/data.png" << ":/data.png";
-    QTest::newRow("AVC video") << QList<es_entry>{stream(0x1B, 0x101), stream(0x06, 0x102, 0x59)} << ":/tv.png" << ":/text.png";
+    QTest::newRow("television") << QList<es_entry> { stream(0x02, 0x101), stream(0x03, 0x102), stream(0x03, 0x103) }
+                                << ":/tv.png"
+                                << ":/audio.png";
+    QTest::newRow("radio") << QList<es_entry> { stream(0x04, 0x102), stream(0x0F, 0x103) } << ":/audio.png"
+                           << ":/audio.png";
+    QTest::newRow("subtitles") << QList<es_entry> { stream(0x06, 0x102, 0x59) } << ":/text.png"
+                               << ":/text.png";
+    QTest::newRow("AC3 is data") << QList<es_entry> { stream(0x06, 0x102, 0x6A) } << ":/data.png"
+                                 << ":/data.png";
+    QTest::newRow("AVC video") << QList<es_entry> { stream(0x1B, 0x101), stream(0x06, 0x102, 0x59) } << ":/tv.png"
+                               << ":/text.png";
 }
 
 void tst_analysismodel::programIcons()
@@ -203,7 +217,8 @@ void tst_analysismodel::programIcons()
     QFETCH(QString, programIcon);
     QFETCH(QString, lastStreamIcon);
     const es_table names;
-    const analysisnode top = analysistree::programTree({program(1, 0x100, 0x101, streams)}, 1, QString(), 10000000, share, names);
+    const analysisnode top
+        = analysistree::programTree({ program(1, 0x100, 0x101, streams) }, 1, QString(), 10000000, share, names);
     QCOMPARE(top.children.at(0).icon, programIcon);
     QCOMPARE(top.children.at(0).children.at(streams.size() - 1).icon, lastStreamIcon);
 }
@@ -212,14 +227,15 @@ void tst_analysismodel::pidTree()
 {
     const es_table names;
     const QList<program_info> programs = {
-        program(1, 0x100, 0x101, {stream(0x02, 0x101), stream(0x03, 0x102)}),
-        program(2, 0x555, 0x101, {stream(0x1B, 0x101), stream(0x06, 0x104)}),
+        program(1, 0x100, 0x101, { stream(0x02, 0x101), stream(0x03, 0x102) }),
+        program(2, 0x555, 0x101, { stream(0x1B, 0x101), stream(0x06, 0x104) }),
     };
     // Met in scan order; shown ascending.
-    const QList<analysisnode> rows =
-        analysistree::pidTree({0x1FFF, 0x101, 0x104, 0, 0x555, 0x100, 0x102, 0x777}, programs, 10000000, share, names);
-    QCOMPARE(texts(rows), (QStringList{"0 - (100.000 Kbps)", "256 - (100.000 Kbps)", "257 - (5.000 Mbps)", "258 - (1.200 Mbps)",
-                                       "260 - (400 bps)", "1365 - (100.000 Kbps)", "1911 - (0 bps)", "8191 - (2.000 Mbps)"}));
+    const QList<analysisnode> rows = analysistree::pidTree(
+        { 0x1FFF, 0x101, 0x104, 0, 0x555, 0x100, 0x102, 0x777 }, programs, 10000000, share, names);
+    QCOMPARE(texts(rows),
+        (QStringList { "0 - (100.000 Kbps)", "256 - (100.000 Kbps)", "257 - (5.000 Mbps)", "258 - (1.200 Mbps)",
+            "260 - (400 bps)", "1365 - (100.000 Kbps)", "1911 - (0 bps)", "8191 - (2.000 Mbps)" }));
     QStringList names_;
     QStringList icons;
     for (const analysisnode &row : rows) {
@@ -227,17 +243,19 @@ void tst_analysismodel::pidTree()
         icons.append(row.children.isEmpty() ? QString() : row.children.at(0).icon);
     }
     // PID 257 belongs to both programs and is named after the first.
-    QCOMPARE(names_, (QStringList{"PAT", "PMT - Program Number : 1", "MPEG-2 Video", "MPEG-1 Audio", "Private data",
-                                  "PMT - Program Number : 2", QString(), "Null packets"}));
-    QCOMPARE(icons, (QStringList{":/data.png", ":/data.png", ":/video.png", ":/audio.png", ":/data.png", ":/data.png",
-                                 QString(), ":/data.png"}));
+    QCOMPARE(names_,
+        (QStringList { "PAT", "PMT - Program Number : 1", "MPEG-2 Video", "MPEG-1 Audio", "Private data",
+            "PMT - Program Number : 2", QString(), "Null packets" }));
+    QCOMPARE(icons,
+        (QStringList { ":/data.png", ":/data.png", ":/video.png", ":/audio.png", ":/data.png", ":/data.png", QString(),
+            ":/data.png" }));
 }
 
 void tst_analysismodel::iconsAreResources()
 {
     for (int category = 0; category <= 4; ++category)
         QVERIFY2(QFile::exists(analysistree::programIcon(category)), qPrintable(analysistree::programIcon(category)));
-    for (const char *name : {":/ts.png", ":/bitrate.png", ":/data.png", ":/text.png"})
+    for (const char *name : { ":/ts.png", ":/bitrate.png", ":/data.png", ":/text.png" })
         QVERIFY2(QFile::exists(QString::fromLatin1(name)), name);
 }
 

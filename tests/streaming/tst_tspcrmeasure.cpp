@@ -12,7 +12,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-namespace {
+namespace
+{
 
 constexpr quint16 PCR_PID = 0x100;
 constexpr quint16 DATA_PID = 0x101;
@@ -24,8 +25,7 @@ quint64 ticksAt(quint64 packetIndex)
     return packetIndex * 4060 + packetIndex / 5 * 4; // x 4060.8
 }
 
-struct pcrAt
-{
+struct pcrAt {
     int packet;
     quint64 value;
     quint16 pid = PCR_PID;
@@ -53,7 +53,7 @@ QList<pcrAt> regularPcrs(int count, int spacing, quint64 start = 0)
 {
     QList<pcrAt> pcrs;
     for (int k = 0; k < count; ++k)
-        pcrs.append({k * spacing, start + ticksAt(quint64(k) * spacing)});
+        pcrs.append({ k * spacing, start + ticksAt(quint64(k) * spacing) });
     return pcrs;
 }
 
@@ -111,8 +111,8 @@ void tst_tspcrmeasure::exactBitrateAndCounts()
     QCOMPARE(m.getSampleCount(), 8);
     QCOMPARE(m.getPacketCount(), quint64(2386));
     // The first packet carries a PCR, so the PCR PID is met first.
-    QCOMPARE(m.getPidList(), (QVector<quint16>{PCR_PID, DATA_PID}));
-    QCOMPARE(m.getPidPacketCounts(), (QVector<quint64>{10, 2376}));
+    QCOMPARE(m.getPidList(), (QVector<quint16> { PCR_PID, DATA_PID }));
+    QCOMPARE(m.getPidPacketCounts(), (QVector<quint64> { 10, 2376 }));
     QCOMPARE(m.pidShare(PCR_PID), 10.0 / 2386.0);
     QCOMPARE(m.pidShare(DATA_PID), 2376.0 / 2386.0);
     QCOMPARE(m.pidShare(0x1FFF), 0.0);
@@ -195,7 +195,8 @@ void tst_tspcrmeasure::equalPcrGivesNoSample()
     // P0@0, P1@265, P1 again @270, P2@535, P3@800. The repeat restarts the reference at 270, so the
     // next interval spans 265 packets against 270 packets of clock: 10e6 x 265/270. The first interval
     // is dropped; the mean of 10e6 x 265/270 and 10e6 is 10e6 x 535/540 = 9 907 407.4.
-    QList<pcrAt> pcrs = {{0, 0}, {265, ticksAt(265)}, {270, ticksAt(265)}, {535, ticksAt(535)}, {800, ticksAt(800)}};
+    QList<pcrAt> pcrs
+        = { { 0, 0 }, { 265, ticksAt(265) }, { 270, ticksAt(265) }, { 535, ticksAt(535) }, { 800, ticksAt(800) } };
     tspcrmeasure m(nullptr, write(buildStream(pcrs, 801)));
     QCOMPARE(m.measureBitrate(), qint64(9907407));
     QCOMPARE(m.getDiscontinuityCount(), 1);
@@ -207,8 +208,8 @@ void tst_tspcrmeasure::firstSampleOfAnyPidIsDropped()
     // file, so dropped. PID 0x200's intervals, the first ending at packet 270, are all exact.
     QList<pcrAt> pcrs;
     for (int k = 0; k < 6; ++k) {
-        pcrs.append({k * 265, ticksAt(quint64(k) * 265) + (k == 0 ? 1000 : 0), PCR_PID});
-        pcrs.append({k * 265 + 5, ticksAt(quint64(k) * 265 + 5), 0x200});
+        pcrs.append({ k * 265, ticksAt(quint64(k) * 265) + (k == 0 ? 1000 : 0), PCR_PID });
+        pcrs.append({ k * 265 + 5, ticksAt(quint64(k) * 265 + 5), 0x200 });
     }
     tspcrmeasure m(nullptr, write(buildStream(pcrs, 5 * 265 + 6)));
     QCOMPARE(m.measureBitrate(), qint64(10000000));
@@ -270,8 +271,9 @@ void tst_tspcrmeasure::badSyncPacketsAreNotAnalysed()
 
 void tst_tspcrmeasure::parserIsFed()
 {
-    QByteArray stream = tsbuild::join(tsbuild::packetize(0, tsbuild::patSection(3, {{1, 0x100}})));
-    stream += tsbuild::join(tsbuild::packetize(0x100, tsbuild::pmtSection(1, 0x100, {{0x1B, 0x101, QByteArray()}})));
+    QByteArray stream = tsbuild::join(tsbuild::packetize(0, tsbuild::patSection(3, { { 1, 0x100 } })));
+    stream
+        += tsbuild::join(tsbuild::packetize(0x100, tsbuild::pmtSection(1, 0x100, { { 0x1B, 0x101, QByteArray() } })));
     stream += buildStream(regularPcrs(3, 265), 531);
     tspcrmeasure m(nullptr, write(stream));
     QCOMPARE(m.measureBitrate(), qint64(10000000));

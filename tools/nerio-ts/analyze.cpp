@@ -16,27 +16,27 @@
 
 #include <algorithm>
 
-namespace {
+namespace
+{
 
-const char HELP[] =
-    "Usage: nerio-ts analyze [--json] FILE\n"
-    "\n"
-    "Reads a transport stream file as the Streaming page does when it loads one: finds the\n"
-    "188-byte packet grid, measures the multiplex bitrate from the PCRs (up to 1000 intervals),\n"
-    "counts packets per PID over that scan and decodes the PAT, PMTs, NIT and SDT.\n"
-    "\n"
-    "Without --json it prints the file information, program and PID trees as indented text.\n"
-    "Bitrates of programs, streams and PIDs use the settled bitrate: the measured one, or\n"
-    "10 Mbps when no PCR was found or the measurement is 0 or above 65 000 000 bit/s.\n"
-    "\n"
-    "  --json     print one JSON object instead: file_size, packets, sync_offset, bitrate (measured,\n"
-    "             -1 when none), settled_bitrate, transport_stream_id, network_name, programs\n"
-    "             (program_number, pmt_pid, pcr_pid, scrambled, provider, service, streams of pid,\n"
-    "             stream_type, first_descriptor_tag) and pids (pid, packets counted by the scan)\n"
-    "  -h, --help show this help\n"
-    "\n"
-    "Exit status: 0 on success; 1 when the file cannot be opened, is empty or has no packet grid\n"
-    "within its first 1 MiB, or on a usage error.\n";
+const char HELP[] = "Usage: nerio-ts analyze [--json] FILE\n"
+                    "\n"
+                    "Reads a transport stream file as the Streaming page does when it loads one: finds the\n"
+                    "188-byte packet grid, measures the multiplex bitrate from the PCRs (up to 1000 intervals),\n"
+                    "counts packets per PID over that scan and decodes the PAT, PMTs, NIT and SDT.\n"
+                    "\n"
+                    "Without --json it prints the file information, program and PID trees as indented text.\n"
+                    "Bitrates of programs, streams and PIDs use the settled bitrate: the measured one, or\n"
+                    "10 Mbps when no PCR was found or the measurement is 0 or above 65 000 000 bit/s.\n"
+                    "\n"
+                    "  --json     print one JSON object instead: file_size, packets, sync_offset, bitrate (measured,\n"
+                    "             -1 when none), settled_bitrate, transport_stream_id, network_name, programs\n"
+                    "             (program_number, pmt_pid, pcr_pid, scrambled, provider, service, streams of pid,\n"
+                    "             stream_type, first_descriptor_tag) and pids (pid, packets counted by the scan)\n"
+                    "  -h, --help show this help\n"
+                    "\n"
+                    "Exit status: 0 on success; 1 when the file cannot be opened, is empty or has no packet grid\n"
+                    "within its first 1 MiB, or on a usage error.\n";
 
 int fail(const QString &message)
 {
@@ -51,8 +51,8 @@ void printTree(QTextStream &out, const analysisnode &node, int depth)
         printTree(out, child, depth + 1);
 }
 
-QJsonObject jsonReport(tspcrmeasure &measure, qint64 fileSize, qint64 measured, qint64 settled,
-                       const QList<program_info> &programs)
+QJsonObject jsonReport(
+    tspcrmeasure &measure, qint64 fileSize, qint64 measured, qint64 settled, const QList<program_info> &programs)
 {
     tsparser *parser = measure.getParser();
     QJsonObject report;
@@ -141,7 +141,8 @@ int runAnalyze(const QStringList &args)
     qint64 bitrate = 0;
     const analysistree::settlement settled = analysistree::settleBitrate(measured, bitrate);
     if (settled == analysistree::settlement::NoPcr)
-        QTextStream(stderr) << "warning: No PCR detected, please enter bitrate manualy. Default bitrate value is : 10 Mbps\n";
+        QTextStream(stderr)
+            << "warning: No PCR detected, please enter bitrate manualy. Default bitrate value is : 10 Mbps\n";
     else if (settled == analysistree::settlement::CalculError)
         QTextStream(stderr) << "warning: Bitrate calcul error. Default bitrate value is : 10 Mbps\n";
 
@@ -151,7 +152,8 @@ int runAnalyze(const QStringList &args)
     QTextStream out(stdout);
     out.setCodec("UTF-8");
     if (json) {
-        out << QJsonDocument(jsonReport(measure, fileSize, measured, bitrate, programs)).toJson(QJsonDocument::Indented);
+        out << QJsonDocument(jsonReport(measure, fileSize, measured, bitrate, programs))
+                   .toJson(QJsonDocument::Indented);
         return 0;
     }
 
@@ -160,9 +162,10 @@ int runAnalyze(const QStringList &args)
     for (const analysisnode &node : analysistree::fileInformation(quint64(fileSize), measured, settled))
         printTree(out, node, 0);
     out << '\n';
-    printTree(out, analysistree::programTree(programs, parser->transport_stream_id(), parser->network_name(), bitrate,
-                                             share, names),
-              0);
+    printTree(out,
+        analysistree::programTree(
+            programs, parser->transport_stream_id(), parser->network_name(), bitrate, share, names),
+        0);
     out << '\n';
     for (const analysisnode &node : analysistree::pidTree(measure.getPidList(), programs, bitrate, share, names))
         printTree(out, node, 0);

@@ -9,19 +9,19 @@
 
 #include <cstdio>
 
-namespace {
-
-struct subcommand
+namespace
 {
+
+struct subcommand {
     const char *name;
     const char *summary;
     int (*run)(const QStringList &args);
 };
 
 const subcommand SUBCOMMANDS[] = {
-    {"analyze", "show the programs, PIDs and PCR bitrate of a transport stream file", runAnalyze},
-    {"stream", "stream a transport stream file over UDP/RTP at its bitrate", runStream},
-    {"receive", "measure a stream arriving on a UDP port", runReceive},
+    { "analyze", "show the programs, PIDs and PCR bitrate of a transport stream file", runAnalyze },
+    { "stream", "stream a transport stream file over UDP/RTP at its bitrate", runStream },
+    { "receive", "measure a stream arriving on a UDP port", runReceive },
 };
 
 void usage(FILE *to)
