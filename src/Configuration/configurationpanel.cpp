@@ -4,6 +4,9 @@
 #include "channelplan.h"
 #include "configxml.h"
 #include "dialogfreq.h"
+#include "dialogip.h"
+#include "dialogloginip.h"
+#include "dialogloginserial.h"
 #include "mux.h"
 #include "uiprompts.h"
 
@@ -31,6 +34,8 @@ const char *const MULTICAST_PATTERN
     = "^((22[4-9]|23[0-9]).)((25[0-5]|2[0-4][0-9]|[01]?[0-9][0-9]?).){2}(25[0-5]|2[0-4][0-9]|[01]?[0-9][0-9]?)$";
 const char *const PORT_PATTERN = "^[0-9]{4,5}$";
 constexpr int MIN_PORT = 1024;
+// Five digits pass the pattern up to 99999; beyond 65535 there is no UDP port.
+constexpr int MAX_PORT = 65535;
 
 // Indicator image and tooltip per input status code.
 struct IndicatorLook
@@ -166,7 +171,8 @@ void ConfigurationPanel::setIPConfig(const QString &address, const QString &ipPo
         UiPrompts::warning(this, QString::fromLatin1(IP_ERROR_TITLE), QString::fromLatin1(IP_ADDRESS_REFUSED));
         return;
     }
-    if (!QRegularExpression(QString::fromLatin1(PORT_PATTERN)).match(ipPort).hasMatch() || ipPort.toInt() < MIN_PORT) {
+    if (!QRegularExpression(QString::fromLatin1(PORT_PATTERN)).match(ipPort).hasMatch() || ipPort.toInt() < MIN_PORT
+        || ipPort.toInt() > MAX_PORT) {
         UiPrompts::warning(this, QString::fromLatin1(IP_ERROR_TITLE), QString::fromLatin1(IP_PORT_REFUSED));
         return;
     }
@@ -335,18 +341,35 @@ void ConfigurationPanel::configFreq()
     dialog->show();
 }
 
-// The IP input, IP login and serial login dialogs arrive with the login dialogs; until then the buttons
-// that open them do nothing.
 void ConfigurationPanel::configIP()
 {
+    auto *dialog = new DialogIp();
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setWindowModality(Qt::ApplicationModal);
+    dialog->move(centredOn(dialog, this));
+    dialog->setPanel(this);
+    dialog->initFromPanel();
+    dialog->show();
 }
 
 void ConfigurationPanel::configLoginIP()
 {
+    auto *dialog = new DialogLoginIp();
+    dialog->setWindowModality(Qt::ApplicationModal);
+    dialog->move(centredOn(dialog, this));
+    dialog->setPanel(this);
+    dialog->initFromPanel();
+    dialog->show();
 }
 
 void ConfigurationPanel::configSerialIP()
 {
+    auto *dialog = new DialogLoginSerial();
+    dialog->setWindowModality(Qt::ApplicationModal);
+    dialog->move(centredOn(dialog, this));
+    dialog->setPanel(this);
+    dialog->initFromPanel();
+    dialog->show();
 }
 
 void ConfigurationPanel::saveConfigToXML()

@@ -5,6 +5,7 @@
 
 #include "commandhandler.h"
 #include "connection.h"
+#include "firmwarefile.h"
 
 #include <QList>
 #include <QPointer>
@@ -72,6 +73,10 @@ public:
     QString ipAddressText() const { return ipAddress; }
     int connectionKind() const { return connectionType; }
     QString loginName() const { return login; }
+    QString passwordText() const { return password; }
+    // The firmware image last accepted by the file check (empty path until one is).
+    const FirmwareFile &firmwareFile() const { return firmware; }
+    QList<int> tuningEntries() const { return tuningValues; }
     // Input type, reference clock, code rate, guard interval, constellation, bandwidth, transmission mode.
     const QList<Mux *> &selectors() const { return muxList; }
     bool isPolling() const { return !statusTimer.isNull(); }
@@ -118,6 +123,16 @@ public slots:
     void commandInfo(CommandHandler::infoMsg msg);
     void on_mipCheckBox_clicked();
     void resetUiStatus();
+    // Firmware upgrade ("Admin" page) and factory tuning ("Factory" page).
+    void on_upgradeButton_clicked();
+    void on_loadUpgradeFileButton_clicked();
+    void updateUpgradeProcess(CommandHandler::infoMsg info);
+    void on_loginToolBox_currentChanged(int index);
+    void setTuningState(CommandHandler::infoMsg &info, QString &values);
+    void on_dial_2_valueChanged(int value);
+    void on_dial_valueChanged(int value);
+    void on_dial_3_valueChanged(int value);
+    void on_dial_5_valueChanged(int value);
 
 private:
     void createSelectors();
@@ -131,6 +146,9 @@ private:
     void dropLinkConnections();
     void teardown();
     static QString replyValue(const QStringList &lines, const QString &key);
+    CommandHandler::infoMsg sendFlashLine(CommandHandler::RequestType type, const QString &hexText);
+    bool downloadImage(const QByteArray &image);
+    void sendTuningValues();
 
     Ui::ConfigurationPanel *ui;
 
@@ -171,4 +189,7 @@ private:
     QMetaObject::Connection logLink;
     QMetaObject::Connection infoLink;
     QList<QMetaObject::Connection> pollLinks;
+    FirmwareFile firmware;
+    QMetaObject::Connection upgradeLink;
+    QMetaObject::Connection tuningLink;
 };
