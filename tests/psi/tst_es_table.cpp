@@ -10,7 +10,6 @@ class tst_es_table : public QObject
 private slots:
     void lookup_data();
     void lookup();
-    void tableSizes();
 };
 
 void tst_es_table::lookup_data()
@@ -71,15 +70,6 @@ void tst_es_table::lookup()
     QCOMPARE(found.short_name, shortName);
     QCOMPARE(found.description, description);
     QCOMPARE(found.descriptor_name, descriptor);
-}
-
-void tst_es_table::tableSizes()
-{
-    const es_table names;
-    QCOMPARE(names.streamTypes().size(), 30);
-    QCOMPARE(names.descriptors().size(), 128);
-    for (int tag = 0; tag < 128; ++tag)
-        QCOMPARE(int(names.descriptors().at(tag).tag), tag);
 }
 
 QTEST_APPLESS_MAIN(tst_es_table)
