@@ -3,35 +3,17 @@
 #include "linklog.h"
 
 #include <QTcpSocket>
-#include <QTextCodec>
-
-namespace {
-// Bytes at the end of `data` that start a UTF-8 sequence whose remaining bytes are still on the way.
-int incompleteUtf8Tail(const QByteArray &data, int from)
-{
-    const int n = data.size() - from;
-    for (int i = 1; i <= qMin(3, n); ++i) {
-        const auto b = static_cast<quint8>(data.at(data.size() - i));
-        if ((b & 0xC0) == 0x80)
-            continue;
-        const int need = (b & 0xE0) == 0xC0 ? 2 : (b & 0xF0) == 0xE0 ? 3 : (b & 0xF8) == 0xF0 ? 4 : 1;
-        return i < need ? i : 0;
-    }
-    return 0;
-}
-
-bool localeIsUtf8()
-{
-    const QTextCodec *codec = QTextCodec::codecForLocale();
-    return codec && codec->mibEnum() == 106;
-}
-} // namespace
+#include <QTimer>
 
 QTelnetPerso::QTelnetPerso(QObject *parent)
     : QObject(parent)
     , socket(new QTcpSocket(this))
+    , heldRunTimer(new QTimer(this))
 {
     connect(socket, &QTcpSocket::readyRead, this, &QTelnetPerso::socketReadyRead);
+    heldRunTimer->setSingleShot(true);
+    heldRunTimer->setInterval(HELD_RUN_MS);
+    connect(heldRunTimer, &QTimer::timeout, this, &QTelnetPerso::flushHeldText);
 }
 
 void QTelnetPerso::connectToHost(const QString &host, quint16 port)
@@ -82,12 +64,18 @@ void QTelnetPerso::socketReadyRead()
 
 void QTelnetPerso::processData(const QByteArray &received)
 {
+    heldRunTimer->stop();
     buffer.append(received);
     const QByteArray data = buffer;
     buffer.clear();
 
     const int size = data.size();
     int i = 0;
+    if (holdingRun) {
+        // The held run goes on with this read: its bytes are text up to the next NUL.
+        holdingRun = false;
+        i = emitText(data, 0);
+    }
     while (i < size) {
         const auto byte = static_cast<quint8>(data.at(i));
         if (byte == DM || byte == '\r') {
@@ -144,18 +132,30 @@ int QTelnetPerso::parseIAC(quint8 command, quint8 option)
 int QTelnetPerso::emitText(const QByteArray &data, int from)
 {
     const int nul = data.indexOf('\0', from);
-    int end = nul < 0 ? data.size() : nul;
-    if (nul < 0 && localeIsUtf8()) {
-        // A character cut by the end of a read waits for its last bytes instead of turning into two
-        // replacement characters.
-        const int tail = incompleteUtf8Tail(data, from);
-        if (tail > 0) {
-            end -= tail;
-            buffer = data.right(tail);
-        }
+    if (nul < 0 && data.size() - from < MAX_HELD_RUN) {
+        // The device ends each message with NUL; a run cut by the end of a read (TCP may split a message
+        // anywhere) is held until its NUL arrives, or handed up after a short silence for a device that
+        // sends a prompt without one. Handed up at once, a reading cut in two would never be recognised.
+        buffer = data.mid(from);
+        holdingRun = true;
+        heldRunTimer->start();
+        return data.size() - from;
     }
+    const int end = nul < 0 ? data.size() : nul;
     const QString text = QString::fromLocal8Bit(data.constData() + from, end - from);
     if (!text.isEmpty())
         emit message(text);
     return nul < 0 ? data.size() - from : end - from + 1;
+}
+
+void QTelnetPerso::flushHeldText()
+{
+    heldRunTimer->stop();
+    if (!holdingRun)
+        return;
+    holdingRun = false;
+    const QString text = QString::fromLocal8Bit(buffer);
+    buffer.clear();
+    if (!text.isEmpty())
+        emit message(text);
 }

@@ -7,6 +7,7 @@
 #include <QObject>
 
 class QTcpSocket;
+class QTimer;
 
 class QTelnetPerso : public QObject
 {
@@ -26,6 +27,10 @@ public:
     static constexpr quint8 OPT_AUTHENTICATION = 37;
 
     static constexpr int CONNECT_TIMEOUT_MS = 2000;
+    // Silence after which text without its NUL is handed up anyway.
+    static constexpr int HELD_RUN_MS = 50;
+    // A run longer than this without NUL is handed up as it is.
+    static constexpr int MAX_HELD_RUN = 1 << 20;
 
     explicit QTelnetPerso(QObject *parent = nullptr);
 
@@ -36,6 +41,8 @@ public:
 
     // Feeds received bytes through the splitter as if the socket had delivered them.
     void processData(const QByteArray &received);
+    // Hands up held text that still waits for its NUL (also done by a timer after HELD_RUN_MS).
+    void flushHeldText();
 
 public slots:
     void sendData(const QByteArray &data);
@@ -52,6 +59,9 @@ private:
     int emitText(const QByteArray &data, int from);
 
     QTcpSocket *socket;
+    QTimer *heldRunTimer;
+    // Unfinished input: a command cut by the end of a read, or a text run waiting for its NUL.
     QByteArray buffer;
+    bool holdingRun = false;
     bool connected = false;
 };

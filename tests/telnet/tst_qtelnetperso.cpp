@@ -27,6 +27,7 @@ private slots:
     void splitting();
     void commandCutByReadIsCompletedByNextRead_data();
     void commandCutByReadIsCompletedByNextRead();
+    void textWithoutNulIsHandedUpAfterSilence();
     void authenticationRequestIsRefusedOverTheWire();
     void sendIsSilentWhenNotConnectedOrEmpty();
     void secondConnectIsIgnored();
@@ -59,6 +60,7 @@ void tst_QTelnetPerso::splitting()
     QTelnetPerso telnet;
     QSignalSpy spy(&telnet, &QTelnetPerso::message);
     telnet.processData(input);
+    telnet.flushHeldText();
     QStringList got;
     for (const auto &args : spy)
         got << args.at(0).toString();
@@ -77,11 +79,12 @@ void tst_QTelnetPerso::commandCutByReadIsCompletedByNextRead_data()
     QTest::newRow("text IAC WILL | opt") << (QByteArray("a\0", 2) + bytes({ 255, 251 }))
                                          << (bytes({ 1 }) + "b") << QStringList { "a", "b" };
     QTest::newRow("IAC | IAC escaped") << bytes({ 255 }) << (bytes({ 255 }) + "x") << QStringList { "x" };
-    // A UTF-8 character cut by the end of a read is completed by the next one.
-    QTest::newRow("character cut by read") << QByteArray("caf\xc3") << QByteArray("\xa9!")
-                                           << QStringList { "caf", QString::fromUtf8("\xc3\xa9!") };
-    QTest::newRow("three-byte character cut") << QByteArray("\xe2\x82") << QByteArray("\xac")
-                                              << QStringList { QString::fromUtf8("\xe2\x82\xac") };
+    // Text cut by the end of a read waits for its NUL, so a message arrives whole.
+    QTest::newRow("reading cut in two") << QByteArray("Code Rate : 5/6\nGuard Int") << QByteArray("erval : 1/4\n\n\0OK\0", 17)
+                                        << QStringList { "Code Rate : 5/6\nGuard Interval : 1/4\n\n", "OK" };
+    QTest::newRow("answer cut in two") << QByteArray("O") << QByteArray("K\0", 2) << QStringList { "OK" };
+    QTest::newRow("character cut by read") << QByteArray("caf\xc3") << QByteArray("\xa9!\0", 3)
+                                           << QStringList { QString::fromUtf8("caf\xc3\xa9!") };
 }
 
 void tst_QTelnetPerso::commandCutByReadIsCompletedByNextRead()
@@ -94,10 +97,25 @@ void tst_QTelnetPerso::commandCutByReadIsCompletedByNextRead()
     QSignalSpy spy(&telnet, &QTelnetPerso::message);
     telnet.processData(first);
     telnet.processData(second);
+    telnet.flushHeldText();
     QStringList got;
     for (const auto &args : spy)
         got << args.at(0).toString();
     QCOMPARE(got, messages);
+}
+
+void tst_QTelnetPerso::textWithoutNulIsHandedUpAfterSilence()
+{
+    QTelnetPerso telnet;
+    QSignalSpy spy(&telnet, &QTelnetPerso::message);
+    telnet.processData(QByteArray("Login: "));
+    QCOMPARE(spy.count(), 0);
+    QTRY_COMPARE_WITH_TIMEOUT(spy.count(), 1, 2000);
+    QCOMPARE(spy.at(0).at(0).toString(), QStringLiteral("Login: "));
+    // Nothing is left behind to prefix the next message.
+    telnet.processData(QByteArray("Password:\0", 10));
+    QCOMPARE(spy.count(), 2);
+    QCOMPARE(spy.at(1).at(0).toString(), QStringLiteral("Password:"));
 }
 
 void tst_QTelnetPerso::authenticationRequestIsRefusedOverTheWire()
