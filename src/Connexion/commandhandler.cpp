@@ -9,7 +9,7 @@
 
 namespace {
 
-struct CommandSpec {
+struct CommandEntry {
     const char *name;
     CommandHandler::RequestKind kind;
     QStringList words; // device words by value index (integer kind only)
@@ -18,9 +18,9 @@ struct CommandSpec {
 using Kind = CommandHandler::RequestKind;
 
 // Indexed by RequestType; the console expects the names exactly as written here.
-const QVector<CommandSpec> &commandTable()
+const QVector<CommandEntry> &commandTable()
 {
-    static const QVector<CommandSpec> table {
+    static const QVector<CommandEntry> table {
         { "setInputMux", Kind::Integer, { "IP", "ASI", "AUTO" } },
         { "setRefClockMux", Kind::Integer, { "internal", "external", "AUTO" } },
         { "setMipControl", Kind::Boolean, {} },
@@ -50,17 +50,17 @@ const QVector<CommandSpec> &commandTable()
     return table;
 }
 
-const CommandSpec *specOf(int type)
+const CommandEntry *entryOf(int type)
 {
     const auto &table = commandTable();
     return (type >= 0 && type < table.size()) ? &table[type] : nullptr;
 }
 
-const CommandSpec *specByName(const QString &command)
+const CommandEntry *entryByName(const QString &command)
 {
-    for (const CommandSpec &spec : commandTable()) {
-        if (command == QLatin1String(spec.name))
-            return &spec;
+    for (const CommandEntry &entry : commandTable()) {
+        if (command == QLatin1String(entry.name))
+            return &entry;
     }
     return nullptr;
 }
@@ -100,37 +100,37 @@ CommandHandler::~CommandHandler()
 
 QString CommandHandler::commandName(RequestType type)
 {
-    const CommandSpec *spec = specOf(static_cast<int>(type));
-    return spec ? QString::fromLatin1(spec->name) : QString();
+    const CommandEntry *entry = entryOf(static_cast<int>(type));
+    return entry ? QString::fromLatin1(entry->name) : QString();
 }
 
 CommandHandler::RequestKind CommandHandler::requestKind(RequestType type)
 {
     if (type == RequestType::ProcessQueue)
         return RequestKind::Internal;
-    const CommandSpec *spec = specOf(static_cast<int>(type));
-    return spec ? spec->kind : RequestKind::Unsupported;
+    const CommandEntry *entry = entryOf(static_cast<int>(type));
+    return entry ? entry->kind : RequestKind::Unsupported;
 }
 
 bool CommandHandler::isSettingCommand(const QString &command)
 {
-    const CommandSpec *spec = specByName(command);
-    return spec
-        && (spec->kind == RequestKind::Integer || spec->kind == RequestKind::Boolean || spec->kind == RequestKind::Text);
+    const CommandEntry *entry = entryByName(command);
+    return entry
+        && (entry->kind == RequestKind::Integer || entry->kind == RequestKind::Boolean || entry->kind == RequestKind::Text);
 }
 
 bool CommandHandler::isReadingCommand(const QString &command)
 {
-    const CommandSpec *spec = specByName(command);
-    return spec && spec->kind == RequestKind::Reading;
+    const CommandEntry *entry = entryByName(command);
+    return entry && entry->kind == RequestKind::Reading;
 }
 
 QString CommandHandler::deviceWord(RequestType type, int index)
 {
-    const CommandSpec *spec = specOf(static_cast<int>(type));
-    if (!spec || spec->kind != RequestKind::Integer || index < 0 || index >= spec->words.size())
+    const CommandEntry *entry = entryOf(static_cast<int>(type));
+    if (!entry || entry->kind != RequestKind::Integer || index < 0 || index >= entry->words.size())
         return QString();
-    return spec->words.at(index);
+    return entry->words.at(index);
 }
 
 QString CommandHandler::deviceWord(RequestType type, bool flag)
