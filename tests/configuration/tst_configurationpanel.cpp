@@ -338,8 +338,9 @@ void TstConfigurationPanel::indicators()
     QCOMPARE(child<QLabel>(panel, "rawbitrate")->text(), QString(" 24.128 Mbps (Raw)"));
     QCOMPARE(child<QLabel>(panel, "netbitrate")->text(), QString(" 22.000 Mbps (Net)"));
 
-    // Out-of-range code: that indicator stays; a failed reply changes nothing.
-    panel.setInputState(ok, { CommandHandler::NotLocked, CommandHandler::inputStatus(9), CommandHandler::NoStatus },
+    // A code past the table (7: still inside the enum's value range): that indicator stays; a failed reply
+    // changes nothing.
+    panel.setInputState(ok, { CommandHandler::NotLocked, CommandHandler::inputStatus(7), CommandHandler::NoStatus },
         "1", "1", QString());
     QCOMPARE(ip->toolTip(), QString("Loss of lock"));
     QCOMPARE(asi->toolTip(), QString("Locked (188 bytes packets)"));
