@@ -21,7 +21,8 @@
 #include <cstdio>
 #include <cstring>
 
-namespace {
+namespace
+{
 
 constexpr int PKT = 188;
 
@@ -110,7 +111,7 @@ int makeFile(const QString &out, quint64 bitrate, double seconds)
             if (pes) {
                 lastPesMs = ms;
                 const quint64 pts = base + 45000; // presented half a second after it arrives
-                const uchar h[] = {0, 0, 1, 0xE0, 0, 0, 0x80, 0xC0, 10};
+                const uchar h[] = { 0, 0, 1, 0xE0, 0, 0, 0x80, 0xC0, 10 };
                 std::memcpy(p + 12, h, sizeof h);
                 timestamp(p + 21, 3, pts);
                 timestamp(p + 26, 1, pts - 3600);
@@ -160,10 +161,9 @@ int pipeline(double seconds)
     QTextStream out(stdout);
     out.setRealNumberNotation(QTextStream::FixedNotation);
     out.setRealNumberPrecision(1);
-    out << "pipeline: " << datagrams << " datagrams in " << elapsed << " s = " << packetsPerSecond
-        << " packets/s (" << packetsPerSecond * PKT * 8 / 1e6 << " Mbit/s), " << packetsPerSecond / needed
-        << " x the 65 Mbit/s need of " << needed << " packets/s; " << elapsed * 1e9 / (datagrams * 7)
-        << " ns per packet\n";
+    out << "pipeline: " << datagrams << " datagrams in " << elapsed << " s = " << packetsPerSecond << " packets/s ("
+        << packetsPerSecond * PKT * 8 / 1e6 << " Mbit/s), " << packetsPerSecond / needed << " x the 65 Mbit/s need of "
+        << needed << " packets/s; " << elapsed * 1e9 / (datagrams * 7) << " ns per packet\n";
     return 0;
 }
 

@@ -8,7 +8,8 @@
 #include <intrin.h>
 #endif
 
-namespace muldiv {
+namespace muldiv
+{
 
 inline quint64 floorDiv(quint64 a, quint64 b, quint64 c)
 {

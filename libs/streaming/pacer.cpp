@@ -4,7 +4,8 @@
 
 #include <algorithm>
 
-namespace {
+namespace
+{
 constexpr quint64 NS_PER_S = 1000000000;
 } // namespace
 

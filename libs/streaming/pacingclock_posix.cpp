@@ -8,7 +8,8 @@
 #include <sys/prctl.h>
 #endif
 
-namespace {
+namespace
+{
 constexpr qint64 NS_PER_S = 1000000000;
 
 timespec toTimespec(qint64 ns)
@@ -33,11 +34,9 @@ void pacingclock::sleepUntil(qint64 deadlineNs, qint64 spinNs)
     if (wakeNs > nowNs()) {
         // Absolute deadline: an interrupted or late sleep never shifts the following ones.
         const timespec ts = toTimespec(wakeNs);
-        while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr) == EINTR) {
-        }
+        while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr) == EINTR) { }
     }
-    while (nowNs() < deadlineNs) {
-    }
+    while (nowNs() < deadlineNs) { }
 }
 
 bool pacingclock::beginRun()
@@ -45,9 +44,7 @@ bool pacingclock::beginRun()
     return true;
 }
 
-void pacingclock::endRun()
-{
-}
+void pacingclock::endRun() { }
 
 bool pacingclock::prepareThread()
 {
@@ -57,7 +54,7 @@ bool pacingclock::prepareThread()
 #endif
     // A low real-time priority keeps other processes from delaying the wake-up; only granted to privileged
     // processes, and the thread sleeps between datagrams, so it never holds the core for long.
-    sched_param param{};
+    sched_param param {};
     param.sched_priority = 10;
     return pthread_setschedparam(pthread_self(), SCHED_FIFO, &param) == 0;
 }

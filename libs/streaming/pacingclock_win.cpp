@@ -1,9 +1,10 @@
 #include "pacingclock.h"
 
-#include <windows.h>
 #include <mmsystem.h>
+#include <windows.h>
 
-namespace {
+namespace
+{
 qint64 counterFrequency()
 {
     static const qint64 frequency = [] {

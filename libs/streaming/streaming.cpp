@@ -8,9 +8,8 @@
 #include "tsstamp.h"
 #include "tsudpsend.h"
 
-streaming::streaming(QObject *parent, qint16 startOffset_, int loopState_, const QString &fileName_,
-                     quint32 bitrate_, streamingtools *tools_, bool rtpEnabled_, const QHostAddress &destination,
-                     quint16 port, quint8 packetsPerDatagram_)
+streaming::streaming(QObject *parent, qint16 startOffset_, int loopState_, const QString &fileName_, quint32 bitrate_,
+    streamingtools *tools_, bool rtpEnabled_, const QHostAddress &destination, quint16 port, quint8 packetsPerDatagram_)
     : QObject(parent)
     , fileName(fileName_)
     , bitrate(bitrate_)
@@ -25,8 +24,8 @@ streaming::streaming(QObject *parent, qint16 startOffset_, int loopState_, const
     const qint64 gap = record.getScramblingGap();
     const qint64 successive = record.getSuccessiveScramblingPackets();
     loop = new tsloop(this, fileName, bitrate, startOffset, loopState, record.runStartCC(), record.runStartSTART(),
-                      record.getScramblingEna(), record.getScramblingOnPIDEna(), gap < 0 ? 0 : quint64(gap),
-                      record.getPIDnumber(), successive < 0 ? 0 : quint64(successive));
+        record.getScramblingEna(), record.getScramblingOnPIDEna(), gap < 0 ? 0 : quint64(gap), record.getPIDnumber(),
+        successive < 0 ? 0 : quint64(successive));
     stamp = new tsstamp(loop, bitrate, record.runStartPCR());
     sender = new tsudpsend(stamp, bitrate, destination, port, packetsPerDatagram, rtpEnabled);
     sender->setPipelineLock(&loop->pipelineLock());
@@ -39,7 +38,7 @@ streaming::streaming(QObject *parent, qint16 startOffset_, int loopState_, const
     connect(loop, &tsloop::positionChanged, this, &streaming::positionChanged, Qt::QueuedConnection);
     connect(this, &streaming::userHasChangedPosition, loop, &tsloop::newPositionFileSet);
     connect(loop, &tsloop::loopDisable_emitStopStreaming, this, &streaming::loopDisable_StopStreaming,
-            Qt::QueuedConnection);
+        Qt::QueuedConnection);
 }
 
 streaming::~streaming()

@@ -20,8 +20,8 @@ class streaming : public QObject
     Q_OBJECT
 public:
     streaming(QObject *parent, qint16 startOffset, int loopState, const QString &fileName, quint32 bitrate,
-              streamingtools *tools, bool rtpEnabled, const QHostAddress &destination, quint16 port,
-              quint8 packetsPerDatagram);
+        streamingtools *tools, bool rtpEnabled, const QHostAddress &destination, quint16 port,
+        quint8 packetsPerDatagram);
     ~streaming() override;
 
     void startStreaming();

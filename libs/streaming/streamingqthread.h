@@ -38,9 +38,9 @@ private:
     // Below this the thread sleeps on the clock itself rather than the wait condition (coarser wake-up).
     static constexpr qint64 fineSleepNs = 2000000;
 
-    std::atomic<bool> stopRequested{false};
-    std::atomic<bool> paused{false};
-    std::atomic<bool> realtime{false};
+    std::atomic<bool> stopRequested { false };
+    std::atomic<bool> paused { false };
+    std::atomic<bool> realtime { false };
     QWaitCondition *wakeCondition;
     QMutex mutex;
     tsudpsend *sender = nullptr;

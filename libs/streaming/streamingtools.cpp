@@ -1,8 +1,8 @@
 #include "streamingtools.h"
 
 streamingtools::streamingtools(QObject *parent, bool RAWmodeDisable_, bool CCcorrection_, bool PCRcorrection_,
-                               bool STARTcorrection_, bool scramblingEna_, bool scramblingOnPIDEna_,
-                               qint64 scramblingGap_, quint16 PIDnumber_, qint64 successiveScramblingPackets_)
+    bool STARTcorrection_, bool scramblingEna_, bool scramblingOnPIDEna_, qint64 scramblingGap_, quint16 PIDnumber_,
+    qint64 successiveScramblingPackets_)
     : QObject(parent)
     , RAWmodeDisable(RAWmodeDisable_)
     , CCcorrection(CCcorrection_)

@@ -8,9 +8,9 @@ class streamingtools : public QObject
 {
 public:
     explicit streamingtools(QObject *parent = nullptr, bool RAWmodeDisable = true, bool CCcorrection = true,
-                            bool PCRcorrection = true, bool STARTcorrection = true, bool scramblingEna = false,
-                            bool scramblingOnPIDEna = false, qint64 scramblingGap = 1000, quint16 PIDnumber = 0,
-                            qint64 successiveScramblingPackets = 1);
+        bool PCRcorrection = true, bool STARTcorrection = true, bool scramblingEna = false,
+        bool scramblingOnPIDEna = false, qint64 scramblingGap = 1000, quint16 PIDnumber = 0,
+        qint64 successiveScramblingPackets = 1);
 
     // Copies the nine option fields only (parent and object identity stay).
     void copyFrom(const streamingtools &other);

@@ -7,7 +7,8 @@
 
 #include <cstring>
 
-namespace {
+namespace
+{
 constexpr int PKT_SIZE = 188;
 constexpr quint8 CC_NONE = 0x10;
 constexpr char REPLACEMENT_BYTE = char(0x87);
@@ -19,8 +20,8 @@ quint16 pidOf(const uchar *p)
 } // namespace
 
 tsloop::tsloop(QObject *parent, const QString &fileName, quint64 bitrate_, qint16 startOffset_, int loopState_,
-               bool CCcorrection_, bool STARTcorrection_, bool scramblingEna_, bool scramblingOnPIDEna_,
-               quint64 scramblingGap_, quint16 PIDnumber_, quint64 successiveScramblingPackets_)
+    bool CCcorrection_, bool STARTcorrection_, bool scramblingEna_, bool scramblingOnPIDEna_, quint64 scramblingGap_,
+    quint16 PIDnumber_, quint64 successiveScramblingPackets_)
     : QObject(parent)
     , bitrate(bitrate_)
     // A file without a packet grid has no start offset; reading then starts at its first byte.

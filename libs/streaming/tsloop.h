@@ -18,8 +18,8 @@ public:
     enum { loopEnabled = 0, loopDisabled = 1 };
 
     tsloop(QObject *parent, const QString &fileName, quint64 bitrate, qint16 startOffset, int loopState,
-           bool CCcorrection, bool STARTcorrection, bool scramblingEna, bool scramblingOnPIDEna,
-           quint64 scramblingGap, quint16 PIDnumber, quint64 successiveScramblingPackets);
+        bool CCcorrection, bool STARTcorrection, bool scramblingEna, bool scramblingOnPIDEna, quint64 scramblingGap,
+        quint16 PIDnumber, quint64 successiveScramblingPackets);
     ~tsloop() override;
 
     bool isOpen() const;

@@ -10,7 +10,8 @@
 #include <cmath>
 #include <cstring>
 
-namespace {
+namespace
+{
 constexpr int PKT_SIZE = 188;
 constexpr int GAP_BINS = 1000000; // 1 s in 1 us bins
 constexpr quint8 CC_NONE = 0x10;
@@ -24,8 +25,7 @@ quint16 pidOf(const uchar *p)
     return quint16(((p[1] & 0x1F) << 8) | p[2]);
 }
 
-struct lineFit
-{
+struct lineFit {
     long double n = 0, sx = 0, sy = 0, sxx = 0, sxy = 0;
     void add(long double x, long double y)
     {
@@ -154,7 +154,7 @@ void tsmonitor::packet(const uchar *p, qint64 arrivalNs)
         lastCc[pid] = cc;
     }
     if (tsstamp::hasPcr(p) && p[4] >= 7 && pcrs.size() < maxPcrSamples)
-        pcrs.append({pid, tsBytes, tsstamp::readPcr(p), arrivalNs, discontinuity});
+        pcrs.append({ pid, tsBytes, tsstamp::readPcr(p), arrivalNs, discontinuity });
 }
 
 tsmonitor::report tsmonitor::finish() const
@@ -205,14 +205,13 @@ tsmonitor::report tsmonitor::finish() const
                 const double interval = (samples[i].arrival - samples[i - 1].arrival) / 1e6;
                 r.pcrIntervalMaxMs = std::max(r.pcrIntervalMaxMs, interval);
                 if (bytesPerSecond > 0)
-                    r.pcrIntervalStreamMaxMs = std::max(
-                        r.pcrIntervalStreamMaxMs,
+                    r.pcrIntervalStreamMaxMs = std::max(r.pcrIntervalStreamMaxMs,
                         double(samples[i].position - samples[i - 1].position) / bytesPerSecond * 1000);
                 intervalSum += interval;
                 ++intervals;
                 // The PCR runs modulo 2^33 * 300; an increase across that boundary is a step, not a jump.
-                const quint64 step =
-                    (samples[i].pcr + tsstamp::PCR_MODULUS - samples[i - 1].pcr) % tsstamp::PCR_MODULUS;
+                const quint64 step
+                    = (samples[i].pcr + tsstamp::PCR_MODULUS - samples[i - 1].pcr) % tsstamp::PCR_MODULUS;
                 const double expected = bytesPerSecond > 0
                     ? double(samples[i].position - samples[i - 1].position) / bytesPerSecond * PCR_HZ
                     : double(step);
@@ -317,8 +316,7 @@ QString tsmonitor::report::toText() const
     out << "sync             " << syncByteErrors << " sync byte errors, " << syncLosses << " sync losses\n";
     out << "PCR              " << pcrCount << " PCRs, " << pcrDiscontinuities << " discontinuities\n";
     out << "PCR repetition   max " << pcrIntervalMaxMs << " ms, mean " << pcrIntervalMeanMs << " ms ("
-        << (repetitionOk ? "ok" : "over") << " 40 ms); in the stream itself max " << pcrIntervalStreamMaxMs
-        << " ms\n";
+        << (repetitionOk ? "ok" : "over") << " 40 ms); in the stream itself max " << pcrIntervalStreamMaxMs << " ms\n";
     out << "PCR accuracy     " << pcrAccuracyNs << " ns (" << (accuracyOk ? "within" : "outside") << " 500 ns)\n";
     out << "PCR jitter       " << pcrJitterUs << " us (arrival against PCR)\n";
     out << "PCR bitrate      " << qint64(std::llround(pcrBitrate)) << " bit/s\n";

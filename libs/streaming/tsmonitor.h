@@ -12,31 +12,30 @@
 class tsmonitor
 {
 public:
-    struct report
-    {
+    struct report {
         quint64 datagrams = 0;
         quint64 packets = 0;
         quint64 rtpDatagrams = 0;
         quint64 partialDatagrams = 0; // payload not 7 whole packets
         quint64 rtpSequenceErrors = 0;
-        double seconds = 0;           // first to last arrival
-        double bitrate = 0;           // TS bit/s, least-squares slope of bytes over arrival time
+        double seconds = 0; // first to last arrival
+        double bitrate = 0; // TS bit/s, least-squares slope of bytes over arrival time
         double gapMeanUs = 0;
         double gapP50Us = 0;
         double gapP99Us = 0;
         double gapMaxUs = 0;
-        int maxPerMs = 0;             // most datagrams arriving within any 1 ms
+        int maxPerMs = 0; // most datagrams arriving within any 1 ms
         quint64 ccErrors = 0;
         quint64 syncByteErrors = 0;
         quint64 syncLosses = 0;
         quint64 pcrCount = 0;
         quint64 pcrDiscontinuities = 0;
-        double pcrIntervalMaxMs = 0;  // by arrival, the largest over PCR PIDs
+        double pcrIntervalMaxMs = 0; // by arrival, the largest over PCR PIDs
         double pcrIntervalMeanMs = 0;
         double pcrIntervalStreamMaxMs = 0; // by byte position at the measured rate: the stream's own
-        double pcrAccuracyNs = 0;     // largest |PCR - fit on byte position|
-        double pcrJitterUs = 0;       // largest |arrival - fit on PCR|
-        double pcrBitrate = 0;        // multiplex rate implied by PCR over byte position
+        double pcrAccuracyNs = 0; // largest |PCR - fit on byte position|
+        double pcrJitterUs = 0; // largest |arrival - fit on PCR|
+        double pcrBitrate = 0; // multiplex rate implied by PCR over byte position
         bool repetitionOk = true;
         bool accuracyOk = true;
 
@@ -53,8 +52,7 @@ public:
     static constexpr double MAX_PCR_ACCURACY_NS = 500.0;
 
 private:
-    struct pcrSample
-    {
+    struct pcrSample {
         quint16 pid;
         quint64 position;
         quint64 pcr;

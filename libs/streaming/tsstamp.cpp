@@ -7,7 +7,8 @@
 
 #include <cstring>
 
-namespace {
+namespace
+{
 constexpr int PKT_SIZE = 188;
 // 27 MHz ticks per byte at 1 bit/s: 27 000 000 x 8.
 constexpr quint64 TICKS_PER_BYTE_BIT = 216000000;
@@ -40,8 +41,8 @@ bool tsstamp::hasPcr(const uchar *p)
 
 quint64 tsstamp::readPcr(const uchar *p)
 {
-    const quint64 base = (quint64(p[6]) << 25) | (quint64(p[7]) << 17) | (quint64(p[8]) << 9)
-        | (quint64(p[9]) << 1) | (quint64(p[10]) >> 7);
+    const quint64 base = (quint64(p[6]) << 25) | (quint64(p[7]) << 17) | (quint64(p[8]) << 9) | (quint64(p[9]) << 1)
+        | (quint64(p[10]) >> 7);
     const quint64 extension = (quint64(p[10] & 1) << 8) | p[11];
     return base * 300 + extension;
 }
@@ -148,7 +149,14 @@ void tsstamp::timestampStage(uchar *p)
     if (p[h] != 0 || p[h + 1] != 0 || p[h + 2] != 1)
         return;
     switch (p[h + 3]) {
-    case 0xBC: case 0xBE: case 0xBF: case 0xF0: case 0xF1: case 0xF2: case 0xF8: case 0xFF:
+    case 0xBC:
+    case 0xBE:
+    case 0xBF:
+    case 0xF0:
+    case 0xF1:
+    case 0xF2:
+    case 0xF8:
+    case 0xFF:
         return;
     default:
         break;

@@ -8,12 +8,13 @@
 #include <QMutex>
 #include <QUdpSocket>
 
-namespace {
+namespace
+{
 constexpr int PKT_SIZE = 188;
 }
 
 tsudpsend::tsudpsend(tsstamp *source_, quint32 bitrate_, const QHostAddress &destination_, quint16 port_,
-                     quint8 packetsPerDatagram_, bool rtpEnabled_)
+    quint8 packetsPerDatagram_, bool rtpEnabled_)
     : source(source_)
     , destination(destination_)
     , port(port_)

@@ -21,7 +21,7 @@ class tsudpsend : public QObject
 {
 public:
     tsudpsend(tsstamp *source, quint32 bitrate, const QHostAddress &destination, quint16 port,
-              quint8 packetsPerDatagram, bool rtpEnabled);
+        quint8 packetsPerDatagram, bool rtpEnabled);
     ~tsudpsend() override;
 
     // Pacing thread: the socket lives in the thread that sends.
@@ -73,9 +73,9 @@ private:
     std::function<qint64()> clock;
     QMutex *pipelineLock = nullptr;
 
-    std::atomic<quint64> datagramCount{0};
-    std::atomic<quint64> packetCount{0};
-    std::atomic<quint64> errorCount{0};
-    std::atomic<quint64> stallCount{0};
-    std::atomic<quint64> starvedCount{0};
+    std::atomic<quint64> datagramCount { 0 };
+    std::atomic<quint64> packetCount { 0 };
+    std::atomic<quint64> errorCount { 0 };
+    std::atomic<quint64> stallCount { 0 };
+    std::atomic<quint64> starvedCount { 0 };
 };

@@ -7,7 +7,8 @@
 #include <QString>
 #include <QTemporaryDir>
 
-namespace fixture {
+namespace fixture
+{
 
 // Payload-only packet (adaptation_field_control 1) with the given PID and continuity counter; the payload
 // bytes carry the packet's serial number so a test can tell which file packet went out.
@@ -86,7 +87,8 @@ inline QByteArray pesPacket(quint16 pid, quint8 cc, quint64 pts, quint64 dts)
 {
     QByteArray p = packet(pid, cc);
     p[1] = char(p[1] | 0x40);
-    const QByteArray header = QByteArray::fromHex("000001E00000" "80C00A");
+    const QByteArray header = QByteArray::fromHex("000001E00000"
+                                                  "80C00A");
     p.replace(4, header.size(), header);
     p.replace(13, 5, timestamp(3, pts));
     p.replace(18, 5, timestamp(1, dts));

@@ -37,8 +37,7 @@ private:
         file = fixture::writeFile(dir, "cli.ts", fileBytes);
     }
 
-    struct Result
-    {
+    struct Result {
         int code;
         QByteArray err;
     };
@@ -46,13 +45,13 @@ private:
     Result runTool(const QStringList &args, int timeoutMs = 10000)
     {
         QProcess p;
-        p.start(program, QStringList{"stream"} + args);
+        p.start(program, QStringList { "stream" } + args);
         if (!p.waitForFinished(timeoutMs)) {
             p.kill();
             p.waitForFinished();
-            return {-1, p.readAllStandardError()};
+            return { -1, p.readAllStandardError() };
         }
-        return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, p.readAllStandardError()};
+        return { p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, p.readAllStandardError() };
     }
 
 private slots:
@@ -68,16 +67,16 @@ private slots:
     {
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<QByteArray>("message");
-        QTest::newRow("no file") << QStringList{"--dest", "127.0.0.1:5000"} << QByteArray("missing FILE");
-        QTest::newRow("no dest") << QStringList{"x.ts"} << QByteArray("missing --dest");
-        QTest::newRow("bad dest") << QStringList{"x.ts", "--dest", "127.0.0.1"} << QByteArray("--dest wants");
-        QTest::newRow("port 0") << QStringList{"x.ts", "--dest", "127.0.0.1:0"} << QByteArray("--dest wants");
-        QTest::newRow("low bitrate") << QStringList{"x.ts", "--dest", "127.0.0.1:5000", "--bitrate", "5"}
+        QTest::newRow("no file") << QStringList { "--dest", "127.0.0.1:5000" } << QByteArray("missing FILE");
+        QTest::newRow("no dest") << QStringList { "x.ts" } << QByteArray("missing --dest");
+        QTest::newRow("bad dest") << QStringList { "x.ts", "--dest", "127.0.0.1" } << QByteArray("--dest wants");
+        QTest::newRow("port 0") << QStringList { "x.ts", "--dest", "127.0.0.1:0" } << QByteArray("--dest wants");
+        QTest::newRow("low bitrate") << QStringList { "x.ts", "--dest", "127.0.0.1:5000", "--bitrate", "5" }
                                      << QByteArray("bad value '5' for --bitrate");
-        QTest::newRow("unknown") << QStringList{"x.ts", "--fast"} << QByteArray("unknown option '--fast'");
-        QTest::newRow("gap alone") << QStringList{"x.ts", "--dest", "127.0.0.1:5000", "--inject-gap", "3"}
+        QTest::newRow("unknown") << QStringList { "x.ts", "--fast" } << QByteArray("unknown option '--fast'");
+        QTest::newRow("gap alone") << QStringList { "x.ts", "--dest", "127.0.0.1:5000", "--inject-gap", "3" }
                                    << QByteArray("go together");
-        QTest::newRow("missing file") << QStringList{"/nonexistent/x.ts", "--dest", "127.0.0.1:5000"}
+        QTest::newRow("missing file") << QStringList { "/nonexistent/x.ts", "--dest", "127.0.0.1:5000" }
                                       << QByteArray("cannot open /nonexistent/x.ts");
     }
 
@@ -93,9 +92,9 @@ private slots:
 
     void folderAndGarbageAreRefused()
     {
-        QCOMPARE(runTool({dir.path(), "--dest", "127.0.0.1:5000"}).code, 2);
+        QCOMPARE(runTool({ dir.path(), "--dest", "127.0.0.1:5000" }).code, 2);
         const QString garbage = fixture::writeFile(dir, "garbage.ts", QByteArray(5000, 'x'));
-        const Result r = runTool({garbage, "--dest", "127.0.0.1:5000"});
+        const Result r = runTool({ garbage, "--dest", "127.0.0.1:5000" });
         QCOMPARE(r.code, 2);
         QVERIFY(r.err.contains("no transport stream packet grid"));
     }
@@ -105,7 +104,7 @@ private slots:
         QUdpSocket receiver;
         QVERIFY(receiver.bind(QHostAddress::LocalHost, 0));
         receiver.setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 4 << 20);
-        const Result r = runTool({file, "--dest", QString("127.0.0.1:%1").arg(receiver.localPort())});
+        const Result r = runTool({ file, "--dest", QString("127.0.0.1:%1").arg(receiver.localPort()) });
         QCOMPARE(r.code, 0);
         QVERIFY2(r.err.contains("at 2000000 bit/s"), r.err.constData());
         QVERIFY2(r.err.contains("end of file:"), r.err.constData());
@@ -143,8 +142,9 @@ private slots:
         QUdpSocket receiver;
         QVERIFY(receiver.bind(QHostAddress::LocalHost, 0));
         QProcess p;
-        p.start(program, {"stream", path, "--dest", QString("127.0.0.1:%1").arg(receiver.localPort()), "--loop",
-                          "--bitrate", "1000000", "--pcr"});
+        p.start(program,
+            { "stream", path, "--dest", QString("127.0.0.1:%1").arg(receiver.localPort()), "--loop", "--bitrate",
+                "1000000", "--pcr" });
         QVERIFY(p.waitForStarted());
         QList<QByteArray> got;
         QElapsedTimer t;
@@ -173,8 +173,9 @@ private slots:
         QUdpSocket receiver;
         QVERIFY(receiver.bind(QHostAddress::LocalHost, 0));
         QProcess p;
-        p.start(program, {"stream", file, "--dest", QString("127.0.0.1:%1").arg(receiver.localPort()), "--loop",
-                          "--bitrate", "1000000", "--rtp"});
+        p.start(program,
+            { "stream", file, "--dest", QString("127.0.0.1:%1").arg(receiver.localPort()), "--loop", "--bitrate",
+                "1000000", "--rtp" });
         QVERIFY(p.waitForStarted());
         QTRY_VERIFY_WITH_TIMEOUT(receiver.hasPendingDatagrams(), 5000);
         ::kill(pid_t(p.processId()), SIGINT);

@@ -13,9 +13,9 @@
 
 #include <memory>
 
-namespace {
-struct Captured
+namespace
 {
+struct Captured {
     QByteArray data;
     qint64 atMs;
 };
@@ -35,11 +35,11 @@ private:
         return fixture::writeFile(dir, QString("run%1.ts").arg(packets), fixture::counterRun(0x100, packets));
     }
 
-    std::unique_ptr<streaming> run(const QString &path, quint32 bitrate, bool rtp, streamingtools *tools,
-                                   int loopState = tsloop::loopEnabled)
+    std::unique_ptr<streaming> run(
+        const QString &path, quint32 bitrate, bool rtp, streamingtools *tools, int loopState = tsloop::loopEnabled)
     {
-        return std::make_unique<streaming>(nullptr, 0, loopState, path, bitrate, tools, rtp, QHostAddress::LocalHost,
-                                           receiver.localPort(), 7);
+        return std::make_unique<streaming>(
+            nullptr, 0, loopState, path, bitrate, tools, rtp, QHostAddress::LocalHost, receiver.localPort(), 7);
     }
 
     // Reads what arrives for durationMs (events processed meanwhile, so queued signals land).
@@ -53,7 +53,7 @@ private:
             while (receiver.hasPendingDatagrams() && got.size() < 200000) {
                 QByteArray d(int(receiver.pendingDatagramSize()), Qt::Uninitialized);
                 receiver.readDatagram(d.data(), d.size());
-                got.append({d, clock.elapsed()});
+                got.append({ d, clock.elapsed() });
             }
             QCoreApplication::processEvents();
         }
@@ -202,8 +202,8 @@ private slots:
         quint32 widest = 0;
         for (int i = 0; i < got.size(); ++i) {
             const QByteArray &d = got[i].data;
-            const quint32 ts = quint32(quint8(d[4])) << 24 | quint32(quint8(d[5])) << 16
-                | quint32(quint8(d[6])) << 8 | quint8(d[7]);
+            const quint32 ts
+                = quint32(quint8(d[4])) << 24 | quint32(quint8(d[5])) << 16 | quint32(quint8(d[6])) << 8 | quint8(d[7]);
             if (i > 0)
                 widest = std::max(widest, ts - previous);
             previous = ts;

@@ -99,7 +99,7 @@ private slots:
             + fixture::packet(0x200, 10) + fixture::packet(0x300, 12);
         const QString path = fixture::writeFile(dir, "dup.ts", file);
         std::unique_ptr<tsloop> loop(reader(path, true, true));
-        const int expected[] = {3, 4, 4, 5, 5, 6, 12};
+        const int expected[] = { 3, 4, 4, 5, 5, 6, 12 };
         for (int cc : expected)
             QCOMPARE(quint8(loop->nextPacket()[3]) & 0x0F, cc);
         // Next pass: the first packet of 0x200 carries 3 again, which is no duplicate of the 10 before the
@@ -156,10 +156,10 @@ private slots:
         QTest::addColumn<quint64>("run");
         QTest::addColumn<int>("packets");
         QTest::addColumn<QList<int>>("replaced"); // 1-based packet numbers
-        QTest::newRow("gap 1000 run 1") << quint64(1000) << quint64(1) << 2003 << QList<int>{1001, 2002};
-        QTest::newRow("gap 3 run 2") << quint64(3) << quint64(2) << 10 << QList<int>{4, 5, 9, 10};
-        QTest::newRow("gap 0") << quint64(0) << quint64(1) << 5 << QList<int>{1, 2, 3, 4, 5};
-        QTest::newRow("run 0 acts as 1") << quint64(2) << quint64(0) << 7 << QList<int>{3, 6};
+        QTest::newRow("gap 1000 run 1") << quint64(1000) << quint64(1) << 2003 << QList<int> { 1001, 2002 };
+        QTest::newRow("gap 3 run 2") << quint64(3) << quint64(2) << 10 << QList<int> { 4, 5, 9, 10 };
+        QTest::newRow("gap 0") << quint64(0) << quint64(1) << 5 << QList<int> { 1, 2, 3, 4, 5 };
+        QTest::newRow("run 0 acts as 1") << quint64(2) << quint64(0) << 7 << QList<int> { 3, 6 };
     }
 
     void injectionRhythm()
@@ -201,7 +201,7 @@ private slots:
             if (i % 10 == 0)
                 hits << (p == QByteArray(188, char(0x87)));
         }
-        QCOMPARE(hits, (QList<bool>{false, false, true, false}));
+        QCOMPARE(hits, (QList<bool> { false, false, true, false }));
     }
 };
 

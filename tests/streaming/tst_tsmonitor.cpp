@@ -5,7 +5,8 @@
 
 #include <QtTest>
 
-namespace {
+namespace
+{
 const uchar *bytes(const QByteArray &b)
 {
     return reinterpret_cast<const uchar *>(b.constData());
@@ -32,11 +33,10 @@ private slots:
         // (error), 9 (error: 5 + 1 expected), discontinuity-flagged 0 (accepted), 1. Null packets never count.
         QByteArray discontinuity = fixture::pcrPacket(0x100, 0, 0, 0);
         discontinuity[5] = char(0x80);
-        const QList<QByteArray> packets = {
-            fixture::packet(0x100, 0), fixture::packet(0x100, 1), fixture::packet(0x100, 2),
-            fixture::packet(0x100, 2), fixture::packet(0x100, 2), fixture::packet(0x100, 3),
+        const QList<QByteArray> packets = { fixture::packet(0x100, 0), fixture::packet(0x100, 1),
+            fixture::packet(0x100, 2), fixture::packet(0x100, 2), fixture::packet(0x100, 2), fixture::packet(0x100, 3),
             fixture::adaptationOnly(0x100, 3), fixture::adaptationOnly(0x100, 5), fixture::packet(0x100, 9),
-            discontinuity, fixture::packet(0x100, 1), fixture::packet(0x1FFF, 7), fixture::packet(0x1FFF, 2)};
+            discontinuity, fixture::packet(0x100, 1), fixture::packet(0x1FFF, 7), fixture::packet(0x1FFF, 2) };
         QByteArray all;
         for (const QByteArray &p : packets)
             all += p;
@@ -146,7 +146,7 @@ private slots:
     {
         const QByteArray payload = datagramWith(fixture::packet(0x1FFF, 0));
         tsmonitor m;
-        for (int seq : {0, 1, 3, 4}) {
+        for (int seq : { 0, 1, 3, 4 }) {
             QByteArray d = QByteArray::fromHex("80a1") + char(seq >> 8) + char(seq) + QByteArray(8, 0) + payload;
             m.datagram(bytes(d), d.size(), seq * 1000000);
         }

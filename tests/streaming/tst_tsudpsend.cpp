@@ -16,8 +16,7 @@ class tst_tsudpsend : public QObject
 private:
     QTemporaryDir dir;
 
-    struct Chain
-    {
+    struct Chain {
         std::unique_ptr<tsloop> loop;
         tsstamp *stamp = nullptr;
         std::unique_ptr<tsudpsend> sender;
@@ -46,7 +45,7 @@ private slots:
         QCOMPARE(c.sender->datagram().left(4).toHex(), QByteArray("80a10001"));
         // The second datagram wraps in the file: packets 7, 8, 9 then 0, 1, 2, 3 of the next pass.
         const QByteArray second = c.sender->datagram().mid(12);
-        const quint32 serials[] = {7, 8, 9, 0, 1, 2, 3};
+        const quint32 serials[] = { 7, 8, 9, 0, 1, 2, 3 };
         for (int i = 0; i < 7; ++i)
             QCOMPARE(fixture::serialOf(second.mid(i * 188, 188)), serials[i]);
     }

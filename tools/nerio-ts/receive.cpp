@@ -21,22 +21,23 @@
 #include <unistd.h>
 #endif
 
-namespace {
+namespace
+{
 
-const char HELP[] =
-    "Usage: nerio-ts receive --listen ADDR:PORT [--seconds S] [--json]\n"
-    "\n"
-    "Receives a transport stream over UDP (plain or RTP) and measures it: TS bitrate, datagram gaps\n"
-    "(p50/p99/max), the most datagrams in any 1 ms, continuity-counter errors, sync byte errors and\n"
-    "sync losses, PCR repetition (TR 101 290: <= 40 ms), PCR accuracy against the byte position at the\n"
-    "stream's constant rate (+/- 500 ns) and PCR arrival jitter. Arrival times are the kernel's.\n"
-    "\n"
-    "  --listen ADDR:PORT  address and port to receive on; a multicast address is joined\n"
-    "  --seconds S         measure S seconds from the first datagram (default: until Ctrl-C)\n"
-    "  --json              print the figures as one JSON object\n"
-    "  -h, --help          show this help\n"
-    "\n"
-    "Exit status: 0 on success, 1 when nothing arrived, 2 on a usage or socket error.\n";
+const char HELP[]
+    = "Usage: nerio-ts receive --listen ADDR:PORT [--seconds S] [--json]\n"
+      "\n"
+      "Receives a transport stream over UDP (plain or RTP) and measures it: TS bitrate, datagram gaps\n"
+      "(p50/p99/max), the most datagrams in any 1 ms, continuity-counter errors, sync byte errors and\n"
+      "sync losses, PCR repetition (TR 101 290: <= 40 ms), PCR accuracy against the byte position at the\n"
+      "stream's constant rate (+/- 500 ns) and PCR arrival jitter. Arrival times are the kernel's.\n"
+      "\n"
+      "  --listen ADDR:PORT  address and port to receive on; a multicast address is joined\n"
+      "  --seconds S         measure S seconds from the first datagram (default: until Ctrl-C)\n"
+      "  --json              print the figures as one JSON object\n"
+      "  -h, --help          show this help\n"
+      "\n"
+      "Exit status: 0 on success, 1 when nothing arrived, 2 on a usage or socket error.\n";
 
 int usageError(const QString &message)
 {
@@ -114,7 +115,7 @@ int runReceive(const QStringList &args)
     const int buffer = 16 << 20;
     if (setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &buffer, sizeof buffer) != 0)
         setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &buffer, sizeof buffer);
-    sockaddr_in local{};
+    sockaddr_in local {};
     local.sin_family = AF_INET;
     local.sin_port = htons(quint16(port));
     local.sin_addr.s_addr = htonl(address.isMulticast() ? INADDR_ANY : address.toIPv4Address());
@@ -124,7 +125,7 @@ int runReceive(const QStringList &args)
         return usageError(QStringLiteral("cannot listen on %1: %2").arg(listen, why));
     }
     if (address.isMulticast()) {
-        ip_mreq group{};
+        ip_mreq group {};
         group.imr_multiaddr.s_addr = htonl(address.toIPv4Address());
         group.imr_interface.s_addr = htonl(INADDR_ANY);
         if (setsockopt(fd, IPPROTO_IP, IP_ADD_MEMBERSHIP, &group, sizeof group) != 0) {
@@ -133,7 +134,8 @@ int runReceive(const QStringList &args)
             return usageError(QStringLiteral("cannot join %1: %2").arg(address.toString(), why));
         }
     }
-    struct sigaction action {};
+    struct sigaction action {
+    };
     action.sa_handler = onSignal;
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
@@ -147,7 +149,7 @@ int runReceive(const QStringList &args)
     const qint64 limit = seconds > 0 ? qint64(seconds * 1e9) : -1;
     const qint64 started = realtimeNs();
     while (!interrupted) {
-        pollfd p{fd, POLLIN, 0};
+        pollfd p { fd, POLLIN, 0 };
         const int ready = poll(&p, 1, 200);
         if (ready <= 0) {
             // Give up on a silent port once the measuring time, or a minute, has passed with nothing.
@@ -158,8 +160,8 @@ int runReceive(const QStringList &args)
                 break;
             continue;
         }
-        iovec io{data.data(), size_t(data.size())};
-        msghdr message{};
+        iovec io { data.data(), size_t(data.size()) };
+        msghdr message {};
         message.msg_iov = &io;
         message.msg_iovlen = 1;
         message.msg_control = control;

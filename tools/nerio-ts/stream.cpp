@@ -25,29 +25,29 @@
 #include <unistd.h>
 #endif
 
-namespace {
+namespace
+{
 
-const char HELP[] =
-    "Usage: nerio-ts stream FILE --dest ADDR:PORT [options]\n"
-    "\n"
-    "Streams a transport stream file over UDP in datagrams of 7 packets, paced at the bitrate, as the\n"
-    "Streaming page does. Shows the position and the achieved rate once a second on stderr and ends\n"
-    "with a summary; Ctrl-C stops cleanly.\n"
-    "\n"
-    "  --dest ADDR:PORT   destination (unicast or multicast)\n"
-    "  --bitrate N        TS bitrate in bit/s, 100000 to 65000000 (default: measured from the PCRs)\n"
-    "  --rtp              put an RTP header in front of each datagram\n"
-    "  --loop             start again at the end of the file (default: stop there)\n"
-    "  --cc               renumber continuity counters so they run on across wraps and seeks\n"
-    "  --pcr              regenerate PCRs from the output position and shift PTS/DTS with them\n"
-    "  --no-start-sync    read from byte 0 instead of the first packet start\n"
-    "  --inject-gap N     error injection: pass N packets, then replace --inject-run N packets\n"
-    "  --inject-run N     packets replaced per injected run (with --inject-gap)\n"
-    "  --inject-pid P     count and replace only packets of PID P (with --inject-gap)\n"
-    "  --duration S       stop after S seconds\n"
-    "  -h, --help         show this help\n"
-    "\n"
-    "Exit status: 0 on success, 2 on bad arguments or an unreadable file.\n";
+const char HELP[] = "Usage: nerio-ts stream FILE --dest ADDR:PORT [options]\n"
+                    "\n"
+                    "Streams a transport stream file over UDP in datagrams of 7 packets, paced at the bitrate, as the\n"
+                    "Streaming page does. Shows the position and the achieved rate once a second on stderr and ends\n"
+                    "with a summary; Ctrl-C stops cleanly.\n"
+                    "\n"
+                    "  --dest ADDR:PORT   destination (unicast or multicast)\n"
+                    "  --bitrate N        TS bitrate in bit/s, 100000 to 65000000 (default: measured from the PCRs)\n"
+                    "  --rtp              put an RTP header in front of each datagram\n"
+                    "  --loop             start again at the end of the file (default: stop there)\n"
+                    "  --cc               renumber continuity counters so they run on across wraps and seeks\n"
+                    "  --pcr              regenerate PCRs from the output position and shift PTS/DTS with them\n"
+                    "  --no-start-sync    read from byte 0 instead of the first packet start\n"
+                    "  --inject-gap N     error injection: pass N packets, then replace --inject-run N packets\n"
+                    "  --inject-run N     packets replaced per injected run (with --inject-gap)\n"
+                    "  --inject-pid P     count and replace only packets of PID P (with --inject-gap)\n"
+                    "  --duration S       stop after S seconds\n"
+                    "  -h, --help         show this help\n"
+                    "\n"
+                    "Exit status: 0 on success, 2 on bad arguments or an unreadable file.\n";
 
 constexpr qint64 MIN_BITRATE = 100000;
 constexpr qint64 MAX_BITRATE = 65000000;
@@ -76,7 +76,7 @@ bool parseNumber(const QString &text, qint64 min, qint64 max, qint64 &value)
 double cpuSeconds()
 {
 #ifndef Q_OS_WIN
-    rusage usage{};
+    rusage usage {};
     getrusage(RUSAGE_SELF, &usage);
     return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 #else
@@ -114,8 +114,8 @@ int runStream(const QStringList &args)
         } else if (arg == QLatin1String("--no-start-sync")) {
             startSync = false;
         } else if (arg == QLatin1String("--dest") || arg == QLatin1String("--bitrate")
-                   || arg == QLatin1String("--inject-gap") || arg == QLatin1String("--inject-run")
-                   || arg == QLatin1String("--inject-pid") || arg == QLatin1String("--duration")) {
+            || arg == QLatin1String("--inject-gap") || arg == QLatin1String("--inject-run")
+            || arg == QLatin1String("--inject-pid") || arg == QLatin1String("--duration")) {
             if (i + 1 >= args.size())
                 return usageError(QStringLiteral("%1 needs a value (try --help)").arg(arg));
             const QString value = args.at(++i);
@@ -173,7 +173,8 @@ int runStream(const QStringList &args)
     const qint64 measured = measure.measureBitrate();
     if (bitrate == 0) {
         if (measured <= 0) {
-            QTextStream(stderr) << "warning: No PCR detected, please enter bitrate manualy. Default bitrate value is : 10 Mbps\n";
+            QTextStream(stderr)
+                << "warning: No PCR detected, please enter bitrate manualy. Default bitrate value is : 10 Mbps\n";
             bitrate = DEFAULT_BITRATE;
         } else if (measured > MAX_BITRATE) {
             QTextStream(stderr) << "warning: Bitrate calcul error. Default bitrate value is : 10 Mbps\n";
@@ -185,11 +186,10 @@ int runStream(const QStringList &args)
 
     // The switches set the corrections directly: a record out of raw mode applies them as given.
     streamingtools tools(nullptr, false, cc, pcr, startSync, injectGap >= 0, injectPid >= 0,
-                         injectGap < 0 ? 1000 : injectGap, quint16(injectPid < 0 ? 0 : injectPid),
-                         injectRun < 0 ? 1 : injectRun);
-    std::unique_ptr<streaming> run = std::make_unique<streaming>(
-        nullptr, qint16(syncOffset), loop ? int(tsloop::loopEnabled) : int(tsloop::loopDisabled), path,
-        quint32(bitrate), &tools, rtp, address, quint16(port), quint8(7));
+        injectGap < 0 ? 1000 : injectGap, quint16(injectPid < 0 ? 0 : injectPid), injectRun < 0 ? 1 : injectRun);
+    std::unique_ptr<streaming> run = std::make_unique<streaming>(nullptr, qint16(syncOffset),
+        loop ? int(tsloop::loopEnabled) : int(tsloop::loopDisabled), path, quint32(bitrate), &tools, rtp, address,
+        quint16(port), quint8(7));
     run->assignPcrPids(measure.getParser()->programs());
 
     std::signal(SIGINT, onSignal);
@@ -201,8 +201,8 @@ int runStream(const QStringList &args)
         endOfFile = true;
         events.quit();
     });
-    QObject::connect(run.get(), &streaming::positionHasChanged, &events,
-                     [&](const quint64 &seconds) { position = seconds; });
+    QObject::connect(
+        run.get(), &streaming::positionHasChanged, &events, [&](const quint64 &seconds) { position = seconds; });
     QTimer signalPoll;
     QObject::connect(&signalPoll, &QTimer::timeout, &events, [&] {
         if (interrupted)
@@ -226,11 +226,12 @@ int runStream(const QStringList &args)
         const double rate = now > lastMs ? (packets - lastPackets) * 188.0 * 8 * 1000 / (now - lastMs) : 0;
         lastPackets = packets;
         lastMs = now;
-        err << (terminal ? "\r" : "") << QStringLiteral("position %1:%2  rate %3 bit/s  stalls %4")
-                                             .arg(position / 60)
-                                             .arg(position % 60, 2, 10, QLatin1Char('0'))
-                                             .arg(qint64(rate))
-                                             .arg(run->stalls())
+        err << (terminal ? "\r" : "")
+            << QStringLiteral("position %1:%2  rate %3 bit/s  stalls %4")
+                   .arg(position / 60)
+                   .arg(position % 60, 2, 10, QLatin1Char('0'))
+                   .arg(qint64(rate))
+                   .arg(run->stalls())
             << (terminal ? "   " : "\n");
         err.flush();
     });
