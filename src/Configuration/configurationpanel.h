@@ -12,6 +12,7 @@
 #include <QStringList>
 #include <QWidget>
 
+#include <functional>
 #include <memory>
 
 namespace Ui {
@@ -146,7 +147,8 @@ private:
     void dropLinkConnections();
     void teardown();
     static QString replyValue(const QStringList &lines, const QString &key);
-    CommandHandler::infoMsg sendFlashLine(CommandHandler::RequestType type, const QString &hexText);
+    // Issues one setting and waits for its own verdict, also when it had to queue behind a reading.
+    CommandHandler::infoMsg waitForLine(CommandHandler::RequestType type, const std::function<void()> &issue);
     bool downloadImage(const QByteArray &image);
     void sendTuningValues();
 

@@ -26,6 +26,14 @@ constexpr int CONNECTION_PAGE = 0;
 constexpr int FACTORY_PAGE = 2;
 constexpr int TUNING_ENTRIES = 4;
 
+// A flash line's verdict is the last code its answer gave: "Bank erased" and "Download complete" end the
+// line as well as "OK" does.
+bool lineAccepted(CommandHandler::infoMsg verdict)
+{
+    return verdict == CommandHandler::CommandOk || verdict == CommandHandler::BankErased
+        || verdict == CommandHandler::FlashWritten || verdict == CommandHandler::DownloadComplete;
+}
+
 QString failureText(CommandHandler::infoMsg verdict, const QString &line)
 {
     if (verdict == CommandHandler::CommandTimeout)
@@ -106,7 +114,11 @@ void ConfigurationPanel::on_loadUpgradeFileButton_clicked()
     if (!self)
         return;
     if (answer == QMessageBox::Yes && commandHandler) {
-        commandHandler->queueBool(CommandHandler::RequestType::setSoftReset, true);
+        // The poll goes first: a reading queued ahead of the reset would otherwise hold it back until
+        // after the link is closed.
+        stopPoll();
+        const CommandHandler::RequestType reset = CommandHandler::RequestType::setSoftReset;
+        waitForLine(reset, [this, reset] { commandHandler->queueBool(reset, true); });
         if (!self)
             return;
         modulatorConnection->disconnectFromHost(true);
@@ -129,10 +141,13 @@ bool ConfigurationPanel::downloadImage(const QByteArray &image)
 
     // Each line waits for its verdict; the first refused or unanswered one ends the download, since the
     // device would otherwise be left with a partly written bank reported as complete.
-    CommandHandler::infoMsg verdict = sendFlashLine(CommandHandler::RequestType::setFlashRequest, headerHex);
+    const auto sendLine = [this](CommandHandler::RequestType type, const QString &hex) {
+        return waitForLine(type, [this, type, &hex] { commandHandler->queueString(type, hex); });
+    };
+    CommandHandler::infoMsg verdict = sendLine(CommandHandler::RequestType::setFlashRequest, headerHex);
     if (!self)
         return false;
-    if (verdict != CommandHandler::CommandOk) {
+    if (!lineAccepted(verdict)) {
         UiPrompts::critical(
             this, QString::fromLatin1(CRITICAL_TITLE), failureText(verdict, QStringLiteral("the flash request")));
         return false;
@@ -141,10 +156,10 @@ bool ConfigurationPanel::downloadImage(const QByteArray &image)
 
     FlashExchange progress(image.size());
     for (int i = 0; i < packets.size(); ++i) {
-        verdict = sendFlashLine(CommandHandler::RequestType::setFlashPacket, packets.at(i));
+        verdict = sendLine(CommandHandler::RequestType::setFlashPacket, packets.at(i));
         if (!self)
             return false;
-        if (verdict != CommandHandler::CommandOk) {
+        if (!lineAccepted(verdict)) {
             UiPrompts::critical(this, QString::fromLatin1(CRITICAL_TITLE),
                 failureText(verdict, QStringLiteral("packet %1 of %2").arg(i + 1).arg(packets.size())));
             return false;
@@ -156,7 +171,8 @@ bool ConfigurationPanel::downloadImage(const QByteArray &image)
     return true;
 }
 
-CommandHandler::infoMsg ConfigurationPanel::sendFlashLine(CommandHandler::RequestType type, const QString &hexText)
+CommandHandler::infoMsg ConfigurationPanel::waitForLine(
+    CommandHandler::RequestType type, const std::function<void()> &issue)
 {
     QPointer<CommandHandler> engine(commandHandler);
     if (!engine)
@@ -166,15 +182,18 @@ CommandHandler::infoMsg ConfigurationPanel::sendFlashLine(CommandHandler::Reques
     QEventLoop loop;
     // The line runs at once on an idle engine; behind a reading still outstanding it is queued, and its
     // verdict arrives later through the same signal.
-    const QMetaObject::Connection finished = connect(engine, &CommandHandler::setStringFinished, &loop,
-        [&](CommandHandler::infoMsg &msg, CommandHandler::RequestType &finishedType) {
-            if (finishedType != type || done)
-                return;
-            done = true;
-            verdict = msg;
-            loop.quit();
-        });
-    engine->queueString(type, hexText);
+    const auto record = [&](CommandHandler::infoMsg &msg, CommandHandler::RequestType &finishedType) {
+        if (finishedType != type || done)
+            return;
+        done = true;
+        verdict = msg;
+        loop.quit();
+    };
+    const QMetaObject::Connection finished[] = {
+        connect(engine, &CommandHandler::setStringFinished, &loop, record),
+        connect(engine, &CommandHandler::setBoolFinished, &loop, record),
+    };
+    issue();
     if (!done && engine) {
         // Every queued line ends within the engine's time-out; the guard only covers a vanished engine.
         QTimer guard;
@@ -184,7 +203,8 @@ CommandHandler::infoMsg ConfigurationPanel::sendFlashLine(CommandHandler::Reques
         guard.start(engine->timeoutInterval() * (engine->pendingRequests() + 2));
         loop.exec();
     }
-    disconnect(finished);
+    for (const QMetaObject::Connection &link : finished)
+        disconnect(link);
     return done ? verdict : CommandHandler::CommandTimeout;
 }
 
