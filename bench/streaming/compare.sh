@@ -75,8 +75,9 @@ def one_run(name, path, rate, port):
                                  "--seconds", str(capture), "--json"],
                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
     receiver.stderr.readline()  # "listening on ..."
+    sender_log = open(os.path.join(work, "sender.log"), "w+")
     sender = subprocess.Popen(sender_command(name, path, rate, port), stdout=subprocess.DEVNULL,
-                              stderr=subprocess.DEVNULL, start_new_session=True)
+                              stderr=sender_log, start_new_session=True)
     try:
         time.sleep(2)
         c0, t0 = session_cpu(sender.pid), time.monotonic()
@@ -91,6 +92,13 @@ def one_run(name, path, rate, port):
             except subprocess.TimeoutExpired:
                 os.killpg(sender.pid, signal.SIGKILL)
                 sender.wait()
+    # nerio-ts counts the stalls it made up (its summary line); the peers do not say.
+    sender_log.seek(0)
+    stalls = None
+    for line in sender_log.read().splitlines():
+        if " stalls, " in line:
+            stalls = int(line.split(" stalls, ")[0].rsplit(" ", 1)[1])
+    sender_log.close()
     if receiver.returncode != 0 or not out.strip():
         return None
     r = json.loads(out)
@@ -103,6 +111,7 @@ def one_run(name, path, rate, port):
         "partial": r["partial_datagrams"],
         "cc": r["cc_errors"],
         "acc": r["pcr_accuracy_ns"],
+        "stalls": stalls if stalls is not None else float("nan"),
     }
 
 # A CBR file per rate, long enough for senders that do not loop; an ingests index for multicat.
@@ -133,17 +142,19 @@ for rate in rates:
         if not results:
             rows.append((name, rate, None))
             continue
-        med = {k: statistics.median(x[k] for x in results) for k in results[0]}
+        med = {k: statistics.median(x[k] for x in results) if k != "stalls" else
+               (statistics.median(x[k] for x in results) if name == "nerio" else float("nan"))
+               for k in results[0]}
         rows.append((name, rate, med))
 
 print(f"{'sender':10} {'Mbit/s':>6} {'rate ppm':>9} {'p99 gap':>8} {'max/1ms':>8} {'CPU %':>6} "
-      f"{'partial':>8} {'CC err':>7} {'PCR acc ns':>10}")
+      f"{'partial':>8} {'CC err':>7} {'PCR acc ns':>10} {'stalls':>6}")
 for name, rate, m in rows:
     if m is None:
         print(f"{name:10} {rate / 1e6:6g}  no datagrams received")
         continue
     print(f"{name:10} {rate / 1e6:6g} {m['ppm']:9.1f} {m['p99']:7.2f}x {m['permsec']:8g} {m['cpu']:6.1f} "
-          f"{m['partial']:8g} {m['cc']:7g} {m['acc']:10.0f}")
+          f"{m['partial']:8g} {m['cc']:7g} {m['acc']:10.0f} {m['stalls']:6g}")
 print(f"(medians of {runs} runs of {capture:g} s; p99 gap as a multiple of the ideal gap)")
 shutil.rmtree(work, ignore_errors=True)
 EOF
