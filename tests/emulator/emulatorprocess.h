@@ -1,26 +1,41 @@
 #pragma once
-// Test helpers: the nerio-emulator program as a child process, and raw clients for its serial
-// (pseudo-terminal slave) and telnet links that split what arrives into NUL-terminated messages.
+// Test helpers: the nerio-emulator program as a child process, and one raw client for either of its
+// links (pseudo-terminal slave or loopback TCP) that splits what arrives into NUL-terminated messages.
 // Every wait is bounded.
 
 #include <QByteArray>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QProcess>
 #include <QStringList>
-#include <QTcpSocket>
 #include <QtTest>
 
+#include <arpa/inet.h>
 #include <cerrno>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <poll.h>
+#include <sys/socket.h>
 #include <termios.h>
 #include <unistd.h>
 
 inline QString emulatorProgram()
 {
-    const QByteArray dir = qgetenv("NERIO_BIN_DIR");
-    return QString::fromLocal8Bit(dir.isEmpty() ? QByteArray(".") : dir) + QStringLiteral("/nerio-emulator");
+    return qEnvironmentVariable("NERIO_BIN_DIR", QStringLiteral(".")) + QStringLiteral("/nerio-emulator");
 }
+
+// "--telnet 0 --delay-ms 400" as an argument list.
+inline QStringList args(const char *line)
+{
+    return QString::fromLatin1(line).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+}
+
+inline QByteArray nul(const QByteArray &text)
+{
+    return text + QByteArray(1, '\0');
+}
+
+const QByteArray telnetOpening = QByteArray("\xff\xfd\x25", 3) + nul("Login:"); // IAC DO AUTHENTICATION
 
 class EmulatorProcess
 {
@@ -28,34 +43,25 @@ public:
     ~EmulatorProcess() { stop(); }
 
     // Starts the program and waits for its "ready" line; the link lines before it are kept.
-    bool start(const QStringList &arguments, int timeoutMs = 10000)
+    bool start(const QStringList &arguments)
     {
-        process.setProgram(emulatorProgram());
-        process.setArguments(arguments);
-        process.setProcessChannelMode(QProcess::SeparateChannels);
-        process.start();
-        if (!process.waitForStarted(timeoutMs))
-            return false;
+        process.start(emulatorProgram(), arguments);
+        process.waitForStarted(5000);
         QElapsedTimer t;
         t.start();
-        while (t.elapsed() < timeoutMs) {
-            while (process.canReadLine()) {
-                const QString line = QString::fromLocal8Bit(process.readLine()).trimmed();
-                lines << line;
-                if (line.startsWith(QLatin1String("serial: ")))
-                    serialPath = line.mid(8);
-                if (line.startsWith(QLatin1String("telnet: ")))
-                    telnetPort = quint16(line.mid(8).toUInt());
-                if (line == QLatin1String("ready"))
-                    return true;
-            }
-            if (process.state() != QProcess::Running)
-                return false;
-            process.waitForReadyRead(100);
+        while (t.elapsed() < 10000 && process.state() != QProcess::NotRunning) {
+            const QString line = nextLine(100);
+            lines << line;
+            if (line.startsWith(QLatin1String("serial: ")))
+                serialPath = line.mid(8);
+            if (line.startsWith(QLatin1String("telnet: ")))
+                telnetPort = quint16(line.mid(8).toUInt());
+            if (line == QLatin1String("ready"))
+                return true;
         }
         return false;
     }
-    // Further stdout lines (after ready), waiting up to timeoutMs for one.
+    // The next stdout line, waiting up to timeoutMs for it.
     QString nextLine(int timeoutMs)
     {
         QElapsedTimer t;
@@ -74,7 +80,6 @@ public:
             }
         }
     }
-    qint64 pid() const { return process.processId(); }
 
     QProcess process;
     QStringList lines;
@@ -82,85 +87,106 @@ public:
     quint16 telnetPort = 0;
 };
 
-// Splits received bytes into device messages (each ends with NUL).
-class MessageReader
+// A raw client on a non-blocking descriptor: the terminal's slave side, or a TCP connection.
+class Client
 {
 public:
-    virtual ~MessageReader() = default;
-    // The next message including its NUL, or whatever arrived (without NUL) at the time-out.
-    QByteArray message(int timeoutMs = 3000)
-    {
-        QElapsedTimer t;
-        t.start();
-        for (;;) {
-            const int nul = buffer.indexOf('\0');
-            if (nul >= 0) {
-                const QByteArray m = buffer.left(nul + 1);
-                buffer.remove(0, nul + 1);
-                return m;
-            }
-            const qint64 left = timeoutMs - t.elapsed();
-            if (left <= 0 || !readSome(int(left))) {
-                const QByteArray partial = buffer;
-                buffer.clear();
-                return partial;
-            }
-        }
-    }
-    // Bytes arriving within windowMs (for silence checks and raw openings).
-    QByteArray drain(int windowMs)
-    {
-        QElapsedTimer t;
-        t.start();
-        while (t.elapsed() < windowMs)
-            readSome(int(windowMs - t.elapsed()));
-        const QByteArray all = buffer;
-        buffer.clear();
-        return all;
-    }
-    int reads = 0; // how many separate reads delivered data
+    Client() = default;
+    Client(const Client &) = delete;
+    Client &operator=(const Client &) = delete;
+    ~Client() { close(); }
 
-protected:
-    // Appends what arrives within timeoutMs; false on time-out or end of the link.
-    virtual bool readSome(int timeoutMs) = 0;
-    QByteArray buffer;
-};
-
-class SerialClient : public MessageReader
-{
-public:
-    explicit SerialClient(const QString &path)
+    bool openSerial(const QString &path)
     {
+        close();
+        telnet = false;
         fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-        if (fd >= 0) {
-            termios tio {};
-            if (tcgetattr(fd, &tio) == 0) {
-                cfmakeraw(&tio);
-                tcsetattr(fd, TCSANOW, &tio);
-            }
+        termios tio {};
+        if (fd >= 0 && tcgetattr(fd, &tio) == 0) {
+            cfmakeraw(&tio);
+            tcsetattr(fd, TCSANOW, &tio);
         }
+        return fd >= 0;
     }
-    ~SerialClient() override { close(); }
-    bool isOpen() const { return fd >= 0; }
+    bool connectTelnet(quint16 port)
+    {
+        close();
+        telnet = true;
+        fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a {};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(port);
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0)
+            return false;
+        return ::fcntl(fd, F_SETFL, O_NONBLOCK) == 0;
+    }
+    // The link the emulator announced: its terminal if it has one, else its TCP port.
+    bool connectTo(const EmulatorProcess &emu)
+    {
+        return emu.serialPath.isEmpty() ? connectTelnet(emu.telnetPort) : openSerial(emu.serialPath);
+    }
     void close()
     {
         if (fd >= 0)
             ::close(fd);
         fd = -1;
+        hungUp = false;
+        buffer.clear();
     }
     bool send(const QByteArray &bytes)
     {
         return fd >= 0 && ::write(fd, bytes.constData(), size_t(bytes.size())) == bytes.size();
     }
-    bool hungUp = false;
-
-protected:
-    bool readSome(int timeoutMs) override
+    // The next message including its NUL, or whatever arrived (without NUL) at the time-out.
+    QByteArray message(int timeoutMs = 3000)
     {
-        if (fd < 0)
+        QElapsedTimer t;
+        t.start();
+        int end;
+        while ((end = buffer.indexOf('\0')) < 0 && t.elapsed() < timeoutMs && readSome(int(timeoutMs - t.elapsed())))
+            ;
+        const QByteArray m = buffer.left(end < 0 ? buffer.size() : end + 1);
+        buffer.remove(0, m.size());
+        return m;
+    }
+    // One command line as the application sends it, and the answer.
+    QByteArray ask(const QByteArray &line, int timeoutMs = 3000)
+    {
+        send(line + "\n\r");
+        return message(timeoutMs);
+    }
+    // Everything arriving within windowMs (silence checks), or until the far end hangs up.
+    QByteArray drain(int windowMs)
+    {
+        QElapsedTimer t;
+        t.start();
+        while (t.elapsed() < windowMs && !hungUp)
+            readSome(int(windowMs - t.elapsed()));
+        const QByteArray all = buffer;
+        buffer.clear();
+        return all;
+    }
+    // Serial: ESC wakes the prompt; telnet: the opening arrives by itself. Then the given credentials.
+    bool logIn()
+    {
+        if (!telnet)
+            send("\x1b");
+        if (message() != (telnet ? telnetOpening : nul("Login:")))
             return false;
+        send("admin\r\nkorva\r\n");
+        return message() == nul("Password:") && message() == nul("Logged in successfully\r\n");
+    }
+
+    int reads = 0; // how many separate reads delivered data
+    bool hungUp = false; // end of file, or EIO once the emulator closed the terminal
+    bool telnet = false;
+
+private:
+    bool readSome(int timeoutMs)
+    {
         pollfd p { fd, POLLIN, 0 };
-        if (::poll(&p, 1, timeoutMs) <= 0)
+        if (fd < 0 || ::poll(&p, 1, qMax(0, timeoutMs)) <= 0)
             return false;
         char chunk[4096];
         const ssize_t n = ::read(fd, chunk, sizeof chunk);
@@ -169,73 +195,17 @@ protected:
             ++reads;
             return true;
         }
-        if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR))
+        if (n == 0 || (errno != EAGAIN && errno != EINTR))
             hungUp = true;
         return false;
     }
 
-private:
     int fd = -1;
+    QByteArray buffer;
 };
 
-class TelnetClient : public MessageReader
+// Starts the emulator and logs a client in on its first link.
+inline bool startLoggedIn(EmulatorProcess &emu, Client &client, const QStringList &arguments)
 {
-public:
-    bool connectTo(quint16 port)
-    {
-        socket.connectToHost(QHostAddress::LocalHost, port);
-        return socket.waitForConnected(3000);
-    }
-    bool send(const QByteArray &bytes)
-    {
-        socket.write(bytes);
-        return socket.waitForBytesWritten(3000);
-    }
-    bool closedByPeer(int timeoutMs)
-    {
-        if (socket.state() == QAbstractSocket::UnconnectedState)
-            return true;
-        QElapsedTimer t;
-        t.start();
-        while (t.elapsed() < timeoutMs && socket.state() != QAbstractSocket::UnconnectedState) {
-            socket.waitForReadyRead(50);
-            buffer += socket.readAll();
-        }
-        return socket.state() == QAbstractSocket::UnconnectedState;
-    }
-    QTcpSocket socket;
-
-protected:
-    bool readSome(int timeoutMs) override
-    {
-        if (socket.bytesAvailable() == 0 && !socket.waitForReadyRead(timeoutMs))
-            return false;
-        buffer += socket.readAll();
-        ++reads;
-        return true;
-    }
-};
-
-inline QByteArray nul(const QByteArray &text)
-{
-    return text + QByteArray(1, '\0');
-}
-
-// ESC, then the default credentials; true once logged in.
-inline bool serialLogIn(SerialClient &client)
-{
-    client.send("\x1b");
-    if (client.message() != nul("Login:"))
-        return false;
-    client.send("admin\r\nkorva\r\n");
-    return client.message() == nul("Password:") && client.message() == nul("Logged in successfully\r\n");
-}
-
-// The opening IAC DO AUTHENTICATION with the prompt, then the default credentials.
-inline bool telnetLogIn(TelnetClient &client)
-{
-    if (client.message() != QByteArray("\xff\xfd\x25", 3) + nul("Login:"))
-        return false;
-    client.send("admin\r\nkorva\r\n");
-    return client.message() == nul("Password:") && client.message() == nul("Logged in successfully\r\n");
+    return emu.start(arguments) && client.connectTo(emu) && client.logIn();
 }

@@ -1,24 +1,27 @@
-// Output pacing (delay, chunks, 115200-baud trickle) and the IP input meter (lock, RTP, bitrates
-// over the last second), with time passed in.
+// Output pacing (delay, chunks, 115200-baud trickle) and the IP input meter (lock, RTP, bitrates over
+// the last second), with time passed in.
 
 #include "ipinputmeter.h"
-#include "modulatordevice.h"
 #include "outputpacer.h"
 
 #include <QtTest>
 
+Q_DECLARE_METATYPE(IpInputMeter::Lock)
+
 namespace
 {
-// n transport packets of `size` bytes; the PIDs listed in nullAt are null packets.
-QByteArray packets(int n, int size = 188, QList<int> nullAt = {})
+using Lock = IpInputMeter::Lock;
+using Writes = QList<QByteArray>;
+
+// n transport packets of `size` bytes; the indexes listed in nullAt are null packets (PID 0x1FFF).
+QByteArray packets(int n, int size = 188, const QList<int> &nullAt = {})
 {
     QByteArray out;
     for (int i = 0; i < n; ++i) {
         QByteArray p(size, char(0xff));
         p[0] = 0x47;
-        const quint16 pid = nullAt.contains(i) ? 0x1fff : 0x0100;
-        p[1] = char(0x40 | (pid >> 8));
-        p[2] = char(pid & 0xff);
+        p[1] = char(nullAt.contains(i) ? 0x5f : 0x41);
+        p[2] = char(nullAt.contains(i) ? 0xff : 0x00);
         p[3] = 0x10;
         out += p;
     }
@@ -33,12 +36,13 @@ QByteArray rtp(const QByteArray &payload, int csrc = 0)
     return h + payload;
 }
 
-QByteArray joined(const QList<QByteArray> &writes)
+OutputPacer pacer(int delayMs, bool chunked, bool baudPace)
 {
-    QByteArray all;
-    for (const QByteArray &w : writes)
-        all += w;
-    return all;
+    OutputPacer::Options o;
+    o.delayMs = delayMs;
+    o.chunked = chunked;
+    o.baudPace = baudPace;
+    return OutputPacer(o);
 }
 }
 
@@ -47,114 +51,98 @@ class TstEmulatorMeter : public QObject
     Q_OBJECT
 
 private slots:
-    void pacerPlainWritesEachMessageOnce();
-    void pacerDelay();
+    void pacerPlainAndDelayed();
     void pacerChunks();
     void pacerBaudRate();
     void lockDetection_data();
     void lockDetection();
     void bitrateOverTheLastSecond();
-    void statusLinesFromTheMeter();
 };
 
-void TstEmulatorMeter::pacerPlainWritesEachMessageOnce()
+void TstEmulatorMeter::pacerPlainAndDelayed()
 {
-    OutputPacer pacer;
-    pacer.enqueue("Login:\0", 5);
-    pacer.enqueue(QByteArray("OK\r\n\0", 5), 5);
-    QCOMPARE(pacer.nextDueMs(), qint64(5));
-    QCOMPARE(pacer.takeDue(5), (QList<QByteArray> { "Login:", QByteArray("OK\r\n\0", 5) }));
-    QVERIFY(pacer.isEmpty());
-    QCOMPARE(pacer.nextDueMs(), qint64(-1));
-}
+    OutputPacer plain;
+    plain.enqueue("Login:", 5);
+    plain.enqueue(QByteArray("OK\r\n\0", 5), 5);
+    QCOMPARE(plain.takeDue(5), (Writes { "Login:", QByteArray("OK\r\n\0", 5) })); // each message in one write
+    QCOMPARE(plain.nextDueMs(), qint64(-1));
 
-void TstEmulatorMeter::pacerDelay()
-{
-    OutputPacer::Options o;
-    o.delayMs = 250;
-    OutputPacer pacer(o);
-    pacer.enqueue("first", 1000);
-    pacer.enqueue("second", 1100);
-    QCOMPARE(pacer.takeDue(1249), QList<QByteArray>());
-    QCOMPARE(pacer.nextDueMs(), qint64(1250));
-    QCOMPARE(pacer.takeDue(1250), QList<QByteArray> { "first" });
-    QCOMPARE(pacer.takeDue(1349), QList<QByteArray>());
-    QCOMPARE(pacer.takeDue(1350), QList<QByteArray> { "second" });
+    OutputPacer delayed = pacer(250, false, false);
+    delayed.enqueue("first", 1000);
+    delayed.enqueue("second", 1100);
+    QCOMPARE(delayed.takeDue(1249), Writes());
+    QCOMPARE(delayed.nextDueMs(), qint64(1250));
+    QCOMPARE(delayed.takeDue(1250), Writes { "first" });
+    QCOMPARE(delayed.takeDue(1349), Writes());
+    QCOMPARE(delayed.takeDue(1350), Writes { "second" });
 }
 
 void TstEmulatorMeter::pacerChunks()
 {
-    OutputPacer::Options o;
-    o.chunked = true;
-    OutputPacer pacer(o);
-    const QByteArray ok("OK\r\n\0", 5);
-    pacer.enqueue(ok, 0);
+    OutputPacer chunks = pacer(0, true, false);
     // Five bytes in three writes of 2, 2 and 1, ChunkGapMs apart; nothing is lost or reordered.
-    QCOMPARE(pacer.takeDue(0), QList<QByteArray> { "OK" });
-    QCOMPARE(pacer.takeDue(OutputPacer::ChunkGapMs - 1), QList<QByteArray>());
-    QCOMPARE(pacer.takeDue(OutputPacer::ChunkGapMs), QList<QByteArray> { "\r\n" });
-    QCOMPARE(pacer.takeDue(10 * OutputPacer::ChunkGapMs), QList<QByteArray> { QByteArray(1, '\0') });
-
-    const QByteArray reading(300, 'r');
-    pacer.enqueue(reading, 100);
-    QList<QByteArray> writes;
-    for (qint64 t = 100; t < 1000 && !pacer.isEmpty(); ++t)
-        writes += pacer.takeDue(t);
-    QCOMPARE(joined(writes), reading);
-    QCOMPARE(writes.size(), 300 / 16 + 1); // pieces of at most 16 bytes
+    chunks.enqueue(QByteArray("OK\r\n\0", 5), 0);
+    QCOMPARE(chunks.takeDue(0), Writes { "OK" });
+    QCOMPARE(chunks.takeDue(OutputPacer::ChunkGapMs - 1), Writes());
+    QCOMPARE(chunks.takeDue(OutputPacer::ChunkGapMs), Writes { "\r\n" });
+    QCOMPARE(chunks.takeDue(10 * OutputPacer::ChunkGapMs), Writes { QByteArray(1, '\0') });
+    // A long reading goes in pieces of at most 16 bytes.
+    QByteArray reading;
+    for (int i = 0; i < 300; ++i)
+        reading += char('a' + i % 26);
+    chunks.enqueue(reading, 100);
+    Writes writes;
+    for (qint64 t = 100; t < 1000 && !chunks.isEmpty(); ++t)
+        writes += chunks.takeDue(t);
+    QCOMPARE(writes.join(), reading);
+    QCOMPARE(writes.size(), 300 / 16 + 1);
 }
 
 void TstEmulatorMeter::pacerBaudRate()
 {
-    OutputPacer::Options o;
-    o.baudPace = true;
-    OutputPacer pacer(o);
-    const QByteArray reading(576, 'x'); // 576 bytes at 11.52 bytes/ms: 50 ms on the line
-    pacer.enqueue(reading, 0);
-    QCOMPARE(joined(pacer.takeDue(0)), QByteArray());
-    QCOMPARE(joined(pacer.takeDue(1)).size(), 11); // 11.52 bytes are due after 1 ms
-    QCOMPARE(joined(pacer.takeDue(10)).size(), 115 - 11); // 115.2 after 10 ms
-    QCOMPARE(joined(pacer.takeDue(49)).size(), 564 - 115);
-    QVERIFY(!pacer.isEmpty());
-    QCOMPARE(pacer.nextDueMs(), qint64(50));
-    QCOMPARE(joined(pacer.takeDue(50)).size(), 576 - 564);
-    QVERIFY(pacer.isEmpty());
+    OutputPacer line = pacer(0, false, true);
+    line.enqueue(QByteArray(576, 'x'), 0); // 576 bytes at 11.52 bytes/ms: 50 ms on the line
+    QCOMPARE(line.takeDue(0).join().size(), 0);
+    QCOMPARE(line.takeDue(1).join().size(), 11); // 11.52 bytes are due after 1 ms
+    QCOMPARE(line.takeDue(49).join().size(), 564 - 11);
+    QCOMPARE(line.nextDueMs(), qint64(50));
+    QCOMPARE(line.takeDue(50).join().size(), 576 - 564);
+    QVERIFY(line.isEmpty());
     // A message queued while the line is busy follows the previous one's last byte.
-    pacer.enqueue(QByteArray(115, 'a'), 60);
-    pacer.enqueue(QByteArray(115, 'b'), 61);
-    QCOMPARE(joined(pacer.takeDue(70)), QByteArray(115, 'a'));
-    QCOMPARE(joined(pacer.takeDue(79)), QByteArray(103, 'b')); // 9 ms of the second: 103.68 bytes
+    line.enqueue(QByteArray(115, 'a'), 60);
+    line.enqueue(QByteArray(115, 'b'), 61);
+    QCOMPARE(line.takeDue(70).join(), QByteArray(115, 'a'));
+    QCOMPARE(line.takeDue(79).join(), QByteArray(103, 'b')); // 9 ms of the second: 103.68 bytes
 }
 
 void TstEmulatorMeter::lockDetection_data()
 {
     QTest::addColumn<QByteArray>("datagram");
-    QTest::addColumn<int>("lock");
-    QTest::newRow("7 x 188") << packets(7) << int(IpInputMeter::Lock::Locked188);
-    QTest::newRow("7 x 204") << packets(7, 204) << int(IpInputMeter::Lock::Locked204);
-    QTest::newRow("RTP 7 x 188") << rtp(packets(7)) << int(IpInputMeter::Lock::Locked188);
-    QTest::newRow("RTP with CSRC") << rtp(packets(7), 2) << int(IpInputMeter::Lock::Locked188);
-    QTest::newRow("RTP 204") << rtp(packets(3, 204)) << int(IpInputMeter::Lock::Locked204);
+    QTest::addColumn<Lock>("lock");
+    QTest::newRow("7 x 188") << packets(7) << Lock::Locked188;
+    QTest::newRow("7 x 204") << packets(7, 204) << Lock::Locked204;
+    QTest::newRow("RTP 7 x 188") << rtp(packets(7)) << Lock::Locked188;
+    QTest::newRow("RTP with CSRC, 204") << rtp(packets(3, 204), 2) << Lock::Locked204;
     QByteArray broken = packets(7);
     broken[188 * 3] = 0x00;
-    QTest::newRow("lost sync") << broken << int(IpInputMeter::Lock::NotLocked);
-    QTest::newRow("partial packet") << packets(7).left(1000) << int(IpInputMeter::Lock::NotLocked);
-    QTest::newRow("text") << QByteArray("hello world") << int(IpInputMeter::Lock::NotLocked);
-    QTest::newRow("RTP header only") << rtp(QByteArray()) << int(IpInputMeter::Lock::NotLocked);
-    QTest::newRow("short RTP") << QByteArray("\x80\x21\x00", 3) << int(IpInputMeter::Lock::NotLocked);
+    QTest::newRow("lost sync") << broken << Lock::NotLocked;
+    QTest::newRow("partial packet") << packets(7).left(1000) << Lock::NotLocked;
+    QTest::newRow("text") << QByteArray("hello world") << Lock::NotLocked;
+    QTest::newRow("RTP header only") << rtp(QByteArray()) << Lock::NotLocked;
+    QTest::newRow("short RTP") << QByteArray("\x80\x21\x00", 3) << Lock::NotLocked;
 }
 
 void TstEmulatorMeter::lockDetection()
 {
     QFETCH(QByteArray, datagram);
-    QFETCH(int, lock);
+    QFETCH(Lock, lock);
     IpInputMeter meter;
-    QCOMPARE(int(meter.reading(0).lock), int(IpInputMeter::Lock::NoData));
+    QCOMPARE(meter.reading(0).lock, Lock::NoData);
     meter.addDatagram(datagram, 100);
-    QCOMPARE(int(meter.reading(100).lock), lock);
+    QCOMPARE(meter.reading(100).lock, lock);
     // A second without datagrams is "No data" again.
-    QCOMPARE(int(meter.reading(1099).lock), lock);
-    QCOMPARE(int(meter.reading(1100).lock), int(IpInputMeter::Lock::NoData));
+    QCOMPARE(meter.reading(1099).lock, lock);
+    QCOMPARE(meter.reading(1100).lock, Lock::NoData);
 }
 
 void TstEmulatorMeter::bitrateOverTheLastSecond()
@@ -164,31 +152,16 @@ void TstEmulatorMeter::bitrateOverTheLastSecond()
     // raw 100 * 7 * 188 * 8 = 1 052 800 bit/s, net 100 * 6 * 188 * 8 = 902 400 bit/s.
     for (int i = 0; i < 100; ++i)
         meter.addDatagram(rtp(packets(7, 188, { 3 })), 1000 + i * 10);
-    IpInputMeter::Reading r = meter.reading(1990);
-    QCOMPARE(r.rawMbps, 1.0528);
-    QCOMPARE(r.netMbps, 0.9024);
+    QCOMPARE(meter.reading(1990).rawMbps, 1.0528);
+    QCOMPARE(meter.reading(1990).netMbps, 0.9024);
     // 500 ms later only the last 50 datagrams are inside the window.
-    r = meter.reading(2490);
-    QCOMPARE(r.rawMbps, 0.5264);
-    QCOMPARE(r.netMbps, 0.4512);
+    QCOMPARE(meter.reading(2490).rawMbps, 0.5264);
+    QCOMPARE(meter.reading(2490).netMbps, 0.4512);
     // 204-byte packets count as transport packets of 188 bytes; an all-null datagram adds no net.
     meter.reset();
     meter.addDatagram(packets(7, 204, { 0, 1, 2, 3, 4, 5, 6 }), 5000);
-    r = meter.reading(5000);
-    QCOMPARE(r.rawMbps, 7 * 188 * 8 / 1e6);
-    QCOMPARE(r.netMbps, 0.0);
-}
-
-void TstEmulatorMeter::statusLinesFromTheMeter()
-{
-    ModulatorDevice device { DeviceIdentity(), DeviceFaults() };
-    for (int i = 0; i < 1000; ++i) // 24.064 Mbit/s: 1000 datagrams of 16 packets of 188 bytes
-        device.ipMeter().addDatagram(packets(16, 188, i % 2 ? QList<int> { 0, 1 } : QList<int> {}), i);
-    const QByteArray status = device.statusText(999);
-    QVERIFY2(status.startsWith("IP input status : Locked on 188 bytes packets\r\n"), status.constData());
-    QVERIFY(status.contains("\r\nInput raw bitrate : 24.064 Mbps\r\n"));
-    QVERIFY(status.contains("\r\nInput net bitrate : 22.560 Mbps\r\n"));
-    QVERIFY(status.contains("\r\nASI input status : No data\r\n"));
+    QCOMPARE(meter.reading(5000).rawMbps, 7 * 188 * 8 / 1e6);
+    QCOMPARE(meter.reading(5000).netMbps, 0.0);
 }
 
 QTEST_GUILESS_MAIN(TstEmulatorMeter)
