@@ -6,11 +6,11 @@
 #include "connection.h"
 #include "flashexchange.h"
 #include "handlerrecorder.h"
+#include "loginanswers.h"
 
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
-#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -18,72 +18,71 @@ namespace {
 
 using RT = CommandHandler::RequestType;
 
-// Generous for a device that answers at once; the muted-device test shortens it.
-constexpr int ANSWER_TIMEOUT_MS = 3000;
-constexpr int MUTE_TIMEOUT_MS = 300;
-
-// The emulator process, its link address and its wire log.
-class Emulator
+QString emulatorProgram()
 {
-public:
-    explicit Emulator(const QString &logPath)
-        : logFile(logPath)
+    return qEnvironmentVariable("NERIO_BIN_DIR") + QStringLiteral("/nerio-emulator");
+}
+
+// One emulator on one link with an engine logged in to it; the engine's signals go to log.
+struct Session {
+    QProcess process;
+    QString wireLog;
+    Connection connection { nullptr, true };
+    CommandHandler handler { &connection, nullptr };
+    QStringList log;
+    int loginOutcome = -1;
+
+    ~Session()
     {
-    }
-    ~Emulator()
-    {
-        if (process.state() == QProcess::NotRunning)
-            return;
         process.terminate();
-        if (!process.waitForFinished(3000)) {
+        if (!process.waitForFinished(3000))
             process.kill();
-            process.waitForFinished(1000);
-        }
+        process.waitForFinished(1000);
     }
 
-    static QString program() { return qEnvironmentVariable("NERIO_BIN_DIR") + QStringLiteral("/nerio-emulator"); }
-
-    // Starts it on one link and waits (at most 5 s) for the line announcing the link's address.
-    bool start(const QString &link, const QStringList &extra = {})
+    // Starts the emulator, waits (at most 5 s) for the line announcing its address, then logs in as the
+    // control panel does (ESC first on a serial link).
+    bool open(const QString &link, const QString &logPath, int timeoutMs, const QStringList &extra = {})
     {
-        QStringList args = link == QLatin1String("serial") ? QStringList { QStringLiteral("--serial") }
-                                                           : QStringList { QStringLiteral("--telnet"), QStringLiteral("0") };
-        args << QStringLiteral("--log") << logFile << extra;
-        process.start(program(), args);
-        if (!process.waitForStarted(5000))
-            return false;
-        const QString key = link + QStringLiteral(": ");
+        wireLog = logPath;
+        handler.setTimeoutInterval(timeoutMs);
+        record(&handler, &log);
+        const bool serial = link == QLatin1String("serial");
+        process.start(emulatorProgram(), QStringList { serial ? QStringLiteral("--serial") : QStringLiteral("--telnet") }
+            + (serial ? QStringList {} : QStringList { QStringLiteral("0") }) + QStringList { QStringLiteral("--log"), logPath } + extra);
+        QString address;
         QElapsedTimer clock;
         clock.start();
-        while (clock.elapsed() < 5000) {
-            if (!process.canReadLine() && !process.waitForReadyRead(200))
-                continue;
-            while (process.canReadLine()) {
-                const QString line = QString::fromLocal8Bit(process.readLine()).trimmed();
-                if (line.startsWith(key)) {
-                    address = line.mid(key.size());
-                    return true;
-                }
-            }
+        while (address.isEmpty() && clock.elapsed() < 5000 && (process.canReadLine() || process.waitForReadyRead(200))) {
+            const QString line = QString::fromLocal8Bit(process.readLine()).trimmed();
+            if (line.startsWith(link + QStringLiteral(": ")))
+                address = line.mid(link.size() + 2);
         }
-        return false;
+        if (address.isEmpty())
+            return false;
+        answerLogin(connection);
+        QObject::connect(&connection, &Connection::logProcess, [this](Connection::LogRequest r) { loginOutcome = r; });
+        if (serial) {
+            QObject::connect(&connection, &Connection::connected, &connection, [this] { connection.sendData(QString(QChar(27))); });
+            connection.connectCOMToHost(address);
+        } else {
+            connection.connectIPToHost(QStringLiteral("127.0.0.1"), quint16(address.toUInt()));
+        }
+        return QTest::qWaitFor([this] { return loginOutcome >= Connection::Logged; }, 5000) && loginOutcome == Connection::Logged;
     }
 
-    // Lines the emulator received ("<") or messages it sent (">"), unescaped.
+    // Texts of the emulator's log in one direction ('<' lines it received, '>' messages it sent), with
+    // line feeds restored and the framing (CR, NUL) dropped.
     QList<QByteArray> wire(char direction) const
     {
-        QFile file(logFile);
+        QFile file(wireLog);
         QList<QByteArray> out;
         if (!file.open(QIODevice::ReadOnly))
             return out;
-        const QByteArray marker = QByteArray(" ") + direction + ' ';
         for (const QByteArray &entry : file.readAll().split('\n')) {
-            // "<time> <link> <direction> <text>"
-            const int afterTime = entry.indexOf(' ');
-            const int at = entry.indexOf(marker, afterTime + 1);
-            if (afterTime < 0 || at < 0 || entry.indexOf(' ', afterTime + 1) != at)
-                continue;
-            out << unescaped(entry.mid(at + marker.size()));
+            const QList<QByteArray> fields = entry.split(' '); // "<time> <link> <direction> <text>"
+            if (fields.size() >= 4 && fields.at(2) == QByteArray(1, direction))
+                out << entry.mid(fields.at(0).size() + fields.at(1).size() + 4).replace("\\r", "").replace("\\0", "").replace("\\n", "\n");
         }
         return out;
     }
@@ -97,74 +96,7 @@ public:
         }
         return lines;
     }
-
-    QString address;
-
-private:
-    static QByteArray unescaped(const QByteArray &text)
-    {
-        QByteArray out;
-        for (int i = 0; i < text.size(); ++i) {
-            if (text[i] != '\\' || i + 1 >= text.size()) {
-                out += text[i];
-                continue;
-            }
-            const char c = text[++i];
-            if (c == 'r')
-                out += '\r';
-            else if (c == 'n')
-                out += '\n';
-            else if (c == '0')
-                out += '\0';
-            else if (c == 'x' && i + 2 < text.size()) {
-                out += char(text.mid(i + 1, 2).toInt(nullptr, 16));
-                i += 2;
-            } else
-                out += c;
-        }
-        return out;
-    }
-
-    QString logFile;
-    QProcess process;
 };
-
-// Logs in as the control panel does (ESC on a serial link, then the login answers).
-bool logIn(Connection &connection, const Emulator &emulator, const QString &link)
-{
-    bool logged = false;
-    bool refused = false;
-    const QMetaObject::Connection answering = QObject::connect(&connection, &Connection::logProcess, &connection, [&](Connection::LogRequest request) {
-        if (request == Connection::LoginRequest) {
-            connection.sendData(QStringLiteral("admin\r\n"));
-            connection.setLogState(Connection::WaitPassword);
-        } else if (request == Connection::PasswordRequest) {
-            connection.sendData(QStringLiteral("korva\r\n"));
-            connection.setLogState(Connection::WaitResult);
-        } else if (request == Connection::Logged) {
-            logged = true;
-        } else {
-            refused = true;
-        }
-    });
-    if (link == QLatin1String("serial")) {
-        QObject::connect(&connection, &Connection::connected, &connection,
-            [&connection] { connection.sendData(QString(QChar(27))); });
-        connection.connectCOMToHost(emulator.address);
-    } else {
-        connection.connectIPToHost(QStringLiteral("127.0.0.1"), quint16(emulator.address.toUInt()));
-    }
-    const bool done = QTest::qWaitFor([&] { return logged || refused; }, 5000);
-    QObject::disconnect(answering);
-    return done && logged;
-}
-
-QByteArray withoutFraming(QByteArray message)
-{
-    message.replace('\r', QByteArray());
-    message.replace('\0', QByteArray());
-    return message;
-}
 
 } // namespace
 
@@ -175,18 +107,14 @@ class tst_CommandHandlerEmulator : public QObject
 private slots:
     void initTestCase();
     void links_data();
-
-    void readingsReturnTheDeviceTexts_data() { links_data(); }
-    void readingsReturnTheDeviceTexts();
-    void applyOrderReachesTheDevice_data() { links_data(); }
-    void applyOrderReachesTheDevice();
-    void firmwareDownload_data() { links_data(); }
-    void firmwareDownload();
+    void readingsSettingsAndFlash_data() { links_data(); }
+    void readingsSettingsAndFlash();
     void mutedDeviceTimesOutInQueueOrder_data() { links_data(); }
     void mutedDeviceTimesOutInQueueOrder();
 
 private:
     QTemporaryDir dir;
+    QByteArray image;
     int runs = 0;
     QString nextLogPath() { return dir.filePath(QStringLiteral("wire%1.log").arg(++runs)); }
 };
@@ -194,7 +122,14 @@ private:
 void tst_CommandHandlerEmulator::initTestCase()
 {
     QVERIFY(dir.isValid());
-    QVERIFY2(QFile::exists(Emulator::program()), qPrintable(Emulator::program() + QStringLiteral(" not built")));
+    QVERIFY2(QFile::exists(emulatorProgram()), qPrintable(emulatorProgram() + QStringLiteral(" not built")));
+    const QString imagePath = dir.filePath(QStringLiteral("fw.bin"));
+    QCOMPARE(QProcess::execute(emulatorProgram(), { QStringLiteral("make-firmware"), imagePath, QStringLiteral("--name"),
+        QStringLiteral("TESTFW"), QStringLiteral("--bank"), QStringLiteral("0"), QStringLiteral("--payload-size"), QStringLiteral("1000") }), 0);
+    QFile file(imagePath);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    image = file.readAll();
+    QCOMPARE(image.size(), 34 + 1000);
 }
 
 void tst_CommandHandlerEmulator::links_data()
@@ -204,167 +139,101 @@ void tst_CommandHandlerEmulator::links_data()
     QTest::newRow("telnet") << "telnet";
 }
 
-void tst_CommandHandlerEmulator::readingsReturnTheDeviceTexts()
+void tst_CommandHandlerEmulator::readingsSettingsAndFlash()
 {
     QFETCH(QString, link);
-    Emulator emulator(nextLogPath());
-    QVERIFY(emulator.start(link));
-    Connection connection(nullptr, true);
-    CommandHandler handler(&connection, nullptr);
-    handler.setTimeoutInterval(ANSWER_TIMEOUT_MS);
-    QVERIFY(logIn(connection, emulator, link));
+    Session s;
+    QVERIFY(s.open(link, nextLogPath(), 3000));
 
-    QStringList texts;
-    QList<CommandHandler::inputStatus> status;
-    QString raw;
-    connect(&handler, &CommandHandler::allParamReady, [&](CommandHandler::infoMsg &m, QString &v) { texts << QString::number(m) + v; });
-    connect(&handler, &CommandHandler::IPParamReady, [&](CommandHandler::infoMsg &m, QString &v) { texts << QString::number(m) + v; });
-    connect(&handler, &CommandHandler::tuningValuesReady, [&](CommandHandler::infoMsg &m, QString &v) { texts << QString::number(m) + v; });
-    connect(&handler, &CommandHandler::inputStatusReady,
-        [&](CommandHandler::infoMsg &m, QList<CommandHandler::inputStatus> in, QString r, QString, QString) {
-            texts << QString::number(m) + handler.lastReplyText().remove(QLatin1Char('\r'));
-            status = in;
-            raw = r;
-        });
-
-    const QString id = handler.getID();
-    handler.askModulator(RT::getCoreParameters);
-    handler.askModulator(RT::getIPParameters);
-    handler.askModulator(RT::getStatus);
-    handler.askModulator(RT::getTuningValues);
-
-    QCOMPARE(emulator.commandLines(),
-        (QList<QByteArray> { "getID", "getCoreParameters", "getIPParameters", "getStatus", "getTuningValues" }));
-    // The last five messages of the device are the five answers, in order.
-    const QList<QByteArray> sent = emulator.wire('>');
+    // Readings: each answer reaches its own signal as the device sent it, without CR and NUL.
+    const QString id = s.handler.getID();
+    s.handler.askModulator(RT::getCoreParameters);
+    s.handler.askModulator(RT::getIPParameters);
+    s.handler.askModulator(RT::getStatus);
+    s.handler.askModulator(RT::getTuningValues);
+    QCOMPARE(s.commandLines(), (QList<QByteArray> { "getID", "getCoreParameters", "getIPParameters", "getStatus", "getTuningValues" }));
+    const QList<QByteArray> sent = s.wire('>');
     QVERIFY(sent.size() >= 5);
     const QList<QByteArray> answers = sent.mid(sent.size() - 5);
-    QCOMPARE(id.toLatin1(), withoutFraming(answers.at(0)));
+    QCOMPARE(id.toLatin1(), answers.at(0));
     QVERIFY(id.contains(QLatin1String("Product serial number : NR0042\n")));
-    QCOMPARE(texts.size(), 4);
-    for (int i = 0; i < 4; ++i)
-        QCOMPARE(texts.at(i).toLatin1(), "0" + withoutFraming(answers.at(i + 1)));
+    QCOMPARE(s.log.size(), 9);
     // No stream on the emulator's IP input, ASI always without data, internal clock locked.
-    QCOMPARE(status, (QList<CommandHandler::inputStatus> { CommandHandler::NoData, CommandHandler::NoData, CommandHandler::LockedInternal }));
-    QCOMPARE(raw, QStringLiteral("0.000 "));
-}
-
-void tst_CommandHandlerEmulator::applyOrderReachesTheDevice()
-{
-    QFETCH(QString, link);
-    Emulator emulator(nextLogPath());
-    QVERIFY(emulator.start(link));
-    Connection connection(nullptr, true);
-    CommandHandler handler(&connection, nullptr);
-    handler.setTimeoutInterval(ANSWER_TIMEOUT_MS);
-    QStringList log;
-    record(&handler, &log);
-    QVERIFY(logIn(connection, emulator, link));
+    QVERIFY2(s.log.at(6).startsWith(QLatin1String("status 0 1,1,6 [0.000 ]")), qPrintable(s.log.at(6)));
+    s.log.removeAt(6);
+    QCOMPARE(s.log, (QStringList { "info 0", "info 0", "core 0 [" + answers.at(1) + "]", "info 0", "ip 0 [" + answers.at(2) + "]",
+        "info 0", "info 0", "tuning 0 [" + answers.at(4) + "]" }));
 
     // The panel's apply order, with values the device accepts.
-    handler.queueInt(RT::setInputMux, 2);
-    handler.queueInt(RT::setRefClockMux, 1);
-    handler.queueInt(RT::setCodeRate, 3);
-    handler.queueInt(RT::setGuardInterval, 2);
-    handler.queueInt(RT::setConstellation, 1);
-    handler.queueInt(RT::setBandwidth, 1);
-    handler.queueInt(RT::setTransmissionMode, 0);
-    handler.queueString(RT::setOutputFrequency, QStringLiteral("474.000"));
-    handler.queueBool(RT::setOutputState, true);
-    handler.queueBool(RT::setMipControl, true);
-    handler.queueBool(RT::setIPAddressingMethod, false);
-    handler.queueString(RT::setIPMulticastAddress, QStringLiteral("239.10.20.30"));
-    handler.queueString(RT::setIPPort, QStringLiteral("5004"));
-    handler.queueString(RT::setAttenuation, QStringLiteral("12"));
-
-    QCOMPARE(emulator.commandLines(),
+    s.log.clear();
+    s.handler.queueInt(RT::setInputMux, 2);
+    s.handler.queueInt(RT::setRefClockMux, 1);
+    s.handler.queueInt(RT::setCodeRate, 3);
+    s.handler.queueInt(RT::setGuardInterval, 2);
+    s.handler.queueInt(RT::setConstellation, 1);
+    s.handler.queueInt(RT::setBandwidth, 1);
+    s.handler.queueInt(RT::setTransmissionMode, 0);
+    s.handler.queueString(RT::setOutputFrequency, QStringLiteral("474.000"));
+    s.handler.queueBool(RT::setOutputState, true);
+    s.handler.queueBool(RT::setMipControl, true);
+    s.handler.queueBool(RT::setIPAddressingMethod, false);
+    s.handler.queueString(RT::setIPMulticastAddress, QStringLiteral("239.10.20.30"));
+    s.handler.queueString(RT::setIPPort, QStringLiteral("5004"));
+    s.handler.queueString(RT::setAttenuation, QStringLiteral("12"));
+    QCOMPARE(s.commandLines().mid(5),
         (QList<QByteArray> { "setInputMux AUTO", "setRefClockMux external", "setCodeRate 5/6", "setGuardInterval 1/8",
             "setConstellation 16QAM", "setBandwidth 7", "setTransmissionMode 2K", "setOutputFrequency 474.000",
             "setOutputState ON", "setMipControl ON", "setIPAddressingMethod multicast",
             "setIPMulticastAddress 239.10.20.30", "setIPPort 5004", "setAttenuation 12" }));
-    QCOMPARE(log,
+    QCOMPARE(s.log,
         (QStringList { "info 0", "int 0 0", "info 0", "int 0 1", "info 0", "int 0 8", "info 0", "int 0 4", "info 0",
             "int 0 7", "info 0", "int 0 3", "info 0", "int 0 9", "info 0", "text 0 5", "info 0", "bool 0 6", "info 0",
             "bool 0 2", "info 0", "bool 0 11", "info 0", "text 0 12", "info 0", "text 0 14", "info 0", "text 0 10" }));
-
     // The device took them: its parameter report shows the new values.
-    const QString core = handler.getCoreParameters();
-    QVERIFY2(core.contains(QLatin1String("Code Rate : 5/6\n")), qPrintable(core));
-    QVERIFY2(core.contains(QLatin1String("Attenuation : 12dB\n")), qPrintable(core));
-    const QString ip = handler.getIPParameters();
+    const QString core = s.handler.getCoreParameters();
+    QVERIFY2(core.contains(QLatin1String("Code Rate : 5/6\n")) && core.contains(QLatin1String("Attenuation : 12dB\n")), qPrintable(core));
+    const QString ip = s.handler.getIPParameters();
     QVERIFY2(ip.contains(QLatin1String("IP port : 5004\n")), qPrintable(ip));
-}
 
-void tst_CommandHandlerEmulator::firmwareDownload()
-{
-    QFETCH(QString, link);
-    const QString imagePath = dir.filePath(QStringLiteral("fw-%1.bin").arg(link));
-    QCOMPARE(QProcess::execute(Emulator::program(),
-                 { QStringLiteral("make-firmware"), imagePath, QStringLiteral("--name"), QStringLiteral("TESTFW"),
-                     QStringLiteral("--bank"), QStringLiteral("0"), QStringLiteral("--payload-size"), QStringLiteral("1000") }),
-        0);
-    QFile file(imagePath);
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    const QByteArray image = file.readAll();
-    QCOMPARE(image.size(), 34 + 1000);
-
-    Emulator emulator(nextLogPath());
-    QVERIFY(emulator.start(link));
-    Connection connection(nullptr, true);
-    CommandHandler handler(&connection, nullptr);
-    handler.setTimeoutInterval(ANSWER_TIMEOUT_MS);
-    QStringList log;
-    record(&handler, &log);
-    QVERIFY(logIn(connection, emulator, link));
-
+    // Firmware of 34 + 1000 bytes (262 × 3 + 214): erased bank on the announcement, each packet accepted,
+    // the last one completing the download.
+    s.log.clear();
     QString header;
     QStringList packets;
     QVERIFY(FlashExchange::split(image, &header, &packets));
-    QCOMPARE(packets.size(), 4); // 262 × 3 + 214
-    handler.queueString(RT::setFlashRequest, header);
+    s.handler.queueString(RT::setFlashRequest, header);
     for (const QString &packet : qAsConst(packets))
-        handler.queueString(RT::setFlashPacket, packet);
-
-    // Erased bank on the announcement, each packet accepted, the last one completing the download.
-    QCOMPARE(log,
+        s.handler.queueString(RT::setFlashPacket, packet);
+    QCOMPARE(s.log,
         (QStringList { "info 0", "info 6", "text 6 15", "info 0", "text 0 16", "info 0", "text 0 16", "info 0",
             "text 0 16", "info 0", "info 8", "text 8 16" }));
-    const QList<QByteArray> lines = emulator.commandLines();
-    QCOMPARE(lines.size(), 5);
-    QCOMPARE(lines.at(0), "setFlashRequest " + image.left(34).toHex());
+    QList<QByteArray> flashLines { "setFlashRequest " + image.left(34).toHex() };
     for (int i = 0; i < 4; ++i)
-        QCOMPARE(lines.at(i + 1), "setFlashPacket " + image.mid(34 + 262 * i, 262).toHex());
+        flashLines << "setFlashPacket " + image.mid(34 + 262 * i, 262).toHex();
+    QCOMPARE(s.commandLines().mid(21), flashLines);
 }
 
 void tst_CommandHandlerEmulator::mutedDeviceTimesOutInQueueOrder()
 {
     QFETCH(QString, link);
-    Emulator emulator(nextLogPath());
-    QVERIFY(emulator.start(link, { QStringLiteral("--mute-after"), QStringLiteral("0") }));
-    Connection connection(nullptr, true);
-    CommandHandler handler(&connection, nullptr);
-    handler.setTimeoutInterval(MUTE_TIMEOUT_MS);
-    QStringList log;
-    record(&handler, &log);
-    QVERIFY(logIn(connection, emulator, link));
+    const int timeoutMs = 300;
+    Session s;
+    QVERIFY(s.open(link, nextLogPath(), timeoutMs, { QStringLiteral("--mute-after"), QStringLiteral("0") }));
 
     // The later requests arrive while the first one waits.
-    QTimer::singleShot(0, &handler, [&handler] {
-        handler.queueInt(RT::setCodeRate, 3);
-        handler.askModulator(RT::getStatus);
-        handler.queueBool(RT::setOutputState, false);
+    QTimer::singleShot(0, &s.handler, [&s] {
+        s.handler.queueInt(RT::setCodeRate, 3);
+        s.handler.askModulator(RT::getStatus);
+        s.handler.queueBool(RT::setOutputState, false);
     });
     QElapsedTimer clock;
     clock.start();
-    handler.askModulator(RT::getID);
+    s.handler.askModulator(RT::getID);
     const qint64 elapsed = clock.elapsed();
-
-    QCOMPARE(log,
-        (QStringList { "info 5", "id 5 []", "info 5", "int 5 8", "info 5", "status 5 0,0,0 [] [] []", "info 5", "bool 5 6" }));
-    QCOMPARE(emulator.commandLines(),
-        (QList<QByteArray> { "getID", "setCodeRate 5/6", "getStatus", "setOutputState OFF" }));
-    QVERIFY2(elapsed >= 4 * MUTE_TIMEOUT_MS * 95 / 100, qPrintable(QString::number(elapsed)));
-    QVERIFY2(elapsed < 4 * MUTE_TIMEOUT_MS + 3000, qPrintable(QString::number(elapsed)));
+    QCOMPARE(s.log, (QStringList { "info 5", "id 5 []", "info 5", "int 5 8", "info 5", "status 5 0,0,0 [] [] []", "info 5", "bool 5 6" }));
+    QCOMPARE(s.commandLines(), (QList<QByteArray> { "getID", "setCodeRate 5/6", "getStatus", "setOutputState OFF" }));
+    // Four full time-outs one after the other (coarse timers may fire up to 5 % early).
+    QVERIFY2(elapsed >= 4 * timeoutMs * 95 / 100 && elapsed < 4 * timeoutMs + 3000, qPrintable(QString::number(elapsed)));
 }
 
 QTEST_GUILESS_MAIN(tst_CommandHandlerEmulator)

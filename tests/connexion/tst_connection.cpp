@@ -2,6 +2,7 @@
 // loopback server, the loss of a serial device, and the recent-address file.
 
 #include "connection.h"
+#include "loginanswers.h"
 #include "ptypair.h"
 
 #include <QDir>
@@ -11,6 +12,18 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QtTest>
+
+namespace {
+
+// Every message and login request of a link, in emission order: "message:<text>" and "log:<request>".
+QStringList *recordLink(Connection &link, QStringList *events)
+{
+    QObject::connect(&link, &Connection::message, [events](const QString &m) { *events << QStringLiteral("message:") + m; });
+    QObject::connect(&link, &Connection::logProcess, [events](Connection::LogRequest r) { *events << QStringLiteral("log:%1").arg(int(r)); });
+    return events;
+}
+
+} // namespace
 
 class tst_Connection : public QObject
 {
@@ -23,22 +36,15 @@ private slots:
 
     void recogniserFollowsLoginState_data();
     void recogniserFollowsLoginState();
-    void loggedPassesMessageBeforeLogged();
-    void everyMessagePassesOnceLoggedIn();
 
     void serialLoginDialogue();
     void serialMessageSplitAcrossReads();
-    void serialMissingPortIsReported();
-    void serialDeviceVanishing();
+    void serialDeviceVanishingAndMissing();
     void serialExitWaitsAboutOneSecondOnSilentDevice();
     void serialBufferIsCapped();
 
     void telnetLoginDialogueAndRecentAddress();
-    void telnetErrorsAreMapped();
-
-    void recentAddressesOrderAndDuplicates();
-    void recentAddressesTruncateLongLine();
-    void isConnectedModes();
+    void recentAddressesOrderDuplicatesAndLongLines();
 
 private:
     QTemporaryDir workDir;
@@ -47,7 +53,6 @@ private:
 
 void tst_Connection::initTestCase()
 {
-    qRegisterMetaType<Connection::LogRequest>();
     qRegisterMetaType<Connection::ConnectionError>();
     QVERIFY(workDir.isValid());
 }
@@ -69,61 +74,37 @@ void tst_Connection::recogniserFollowsLoginState_data()
 {
     QTest::addColumn<int>("state");
     QTest::addColumn<QString>("text");
-    QTest::addColumn<int>("expected"); // -1: nothing
+    QTest::addColumn<QStringList>("events");
+    QTest::addColumn<int>("stateAfter");
 
-    QTest::newRow("login prompt while waiting login") << int(Connection::WaitLogin) << "\nLogin:" << int(Connection::LoginRequest);
-    QTest::newRow("password prompt while waiting login") << int(Connection::WaitLogin) << "Password:" << -1;
-    QTest::newRow("login prompt while waiting password") << int(Connection::WaitPassword) << "Login:" << -1;
-    QTest::newRow("password prompt while waiting password") << int(Connection::WaitPassword) << "Password:" << int(Connection::PasswordRequest);
-    QTest::newRow("denied and login while waiting password") << int(Connection::WaitPassword) << "Access denied\nLogin:" << int(Connection::LoginError);
-    QTest::newRow("denied while waiting result") << int(Connection::WaitResult) << "Access denied" << int(Connection::LoginError);
-    QTest::newRow("prompts are case-sensitive") << int(Connection::WaitLogin) << "login:" << -1;
-    QTest::newRow("other text dropped") << int(Connection::WaitResult) << "Welcome" << -1;
+    const int login = Connection::WaitLogin, password = Connection::WaitPassword, result = Connection::WaitResult;
+    QTest::newRow("login prompt while waiting login") << login << "\nLogin:" << QStringList { "log:0" } << login;
+    QTest::newRow("password prompt while waiting login") << login << "Password:" << QStringList {} << login;
+    QTest::newRow("login prompt while waiting password") << password << "Login:" << QStringList {} << password;
+    QTest::newRow("password prompt while waiting password") << password << "Password:" << QStringList { "log:1" } << password;
+    QTest::newRow("denied and login while waiting password") << password << "Access denied\nLogin:" << QStringList { "log:3" } << password;
+    QTest::newRow("denied while waiting result") << result << "Access denied" << QStringList { "log:3" } << result;
+    QTest::newRow("prompts are case-sensitive") << login << "login:" << QStringList {} << login;
+    QTest::newRow("other text dropped") << result << "Welcome" << QStringList {} << result;
+    // The message goes before Logged, so a slot of Logged already sees the engine's first answer handled.
+    QTest::newRow("logged in") << result << "Logged in successfully\n" << QStringList { "message:Logged in successfully\n", "log:2" } << int(Connection::LoggedIn);
+    QTest::newRow("once logged in everything passes") << int(Connection::LoggedIn) << "Login:" << QStringList { "message:Login:" } << int(Connection::LoggedIn);
 }
 
 void tst_Connection::recogniserFollowsLoginState()
 {
     QFETCH(int, state);
     QFETCH(QString, text);
-    QFETCH(int, expected);
+    QFETCH(QStringList, events);
+    QFETCH(int, stateAfter);
 
     Connection link(nullptr, true);
     link.setLogState(state);
-    QSignalSpy logSpy(&link, &Connection::logProcess);
-    QSignalSpy messageSpy(&link, &Connection::message);
+    QStringList seen;
+    recordLink(link, &seen);
     link.incomingData(text);
-    QCOMPARE(messageSpy.count(), 0);
-    if (expected < 0) {
-        QCOMPARE(logSpy.count(), 0);
-    } else {
-        QCOMPARE(logSpy.count(), 1);
-        QCOMPARE(int(logSpy.at(0).at(0).value<Connection::LogRequest>()), expected);
-    }
-}
-
-void tst_Connection::loggedPassesMessageBeforeLogged()
-{
-    Connection link(nullptr, true);
-    link.setLogState(Connection::WaitResult);
-    QStringList order;
-    connect(&link, &Connection::message, this, [&](const QString &m) { order << QStringLiteral("message:") + m; });
-    connect(&link, &Connection::logProcess, this,
-        [&](Connection::LogRequest r) { order << QStringLiteral("log:%1").arg(int(r)); });
-    link.incomingData(QStringLiteral("Logged in successfully\n"));
-    QCOMPARE(order, (QStringList { QStringLiteral("message:Logged in successfully\n"), QStringLiteral("log:2") }));
-    QCOMPARE(link.logState(), int(Connection::LoggedIn));
-}
-
-void tst_Connection::everyMessagePassesOnceLoggedIn()
-{
-    Connection link(nullptr, false);
-    QSignalSpy logSpy(&link, &Connection::logProcess);
-    QSignalSpy messageSpy(&link, &Connection::message);
-    link.incomingData(QStringLiteral("Login:"));
-    link.incomingData(QStringLiteral("Access denied"));
-    QCOMPARE(logSpy.count(), 0);
-    QCOMPARE(messageSpy.count(), 2);
-    QCOMPARE(messageSpy.at(0).at(0).toString(), QStringLiteral("Login:"));
+    QCOMPARE(seen, events);
+    QCOMPARE(link.logState(), stateAfter);
 }
 
 void tst_Connection::serialLoginDialogue()
@@ -131,41 +112,24 @@ void tst_Connection::serialLoginDialogue()
     PtyPair device;
     QVERIFY(device.isValid());
     Connection link(nullptr, true);
+    QVERIFY(!link.isConnected(0) && !link.isConnected(2));
     QSignalSpy connectedSpy(&link, &Connection::connected);
-    QSignalSpy logSpy(&link, &Connection::logProcess);
-    QSignalSpy messageSpy(&link, &Connection::message);
-
-    // Answer the prompts the way the control panel does.
-    connect(&link, &Connection::logProcess, this, [&](Connection::LogRequest r) {
-        if (r == Connection::LoginRequest) {
-            link.sendData(QStringLiteral("admin\r\n"));
-            link.setLogState(Connection::WaitPassword);
-        } else if (r == Connection::PasswordRequest) {
-            link.sendData(QStringLiteral("korva\r\n"));
-            link.setLogState(Connection::WaitResult);
-        }
-    });
+    QStringList events;
+    recordLink(link, &events);
+    answerLogin(link);
 
     link.connectCOMToHost(device.slavePath());
     QCOMPARE(connectedSpy.count(), 1);
-    QVERIFY(link.isConnected(0));
+    QVERIFY(link.isConnected(0) && link.isConnected(2) && !link.isConnected(1));
 
-    QVERIFY(device.write(QByteArray("\r\nLogin:\0", 9)));
-    QTRY_COMPARE_WITH_TIMEOUT(logSpy.count(), 1, 3000);
     QByteArray written;
+    QVERIFY(device.write(QByteArray("\r\nLogin:\0", 9)));
     QTRY_COMPARE_WITH_TIMEOUT(written += device.readAvailable(), QByteArray("admin\r\n"), 3000);
-
     QVERIFY(device.write(QByteArray("Password:\0", 10)));
-    QTRY_COMPARE_WITH_TIMEOUT(logSpy.count(), 2, 3000);
-    written.clear();
-    QTRY_COMPARE_WITH_TIMEOUT(written += device.readAvailable(), QByteArray("korva\r\n"), 3000);
-
+    QTRY_COMPARE_WITH_TIMEOUT(written += device.readAvailable(), QByteArray("admin\r\nkorva\r\n"), 3000);
     QVERIFY(device.write(QByteArray("Logged in successfully\r\n\0", 25)));
-    QTRY_COMPARE_WITH_TIMEOUT(logSpy.count(), 3, 3000);
-    QCOMPARE(logSpy.at(2).at(0).value<Connection::LogRequest>(), Connection::Logged);
-    QCOMPARE(messageSpy.count(), 1);
     // Carriage returns and the framing NUL are not part of the text.
-    QCOMPARE(messageSpy.at(0).at(0).toString(), QStringLiteral("Logged in successfully\n"));
+    QTRY_COMPARE_WITH_TIMEOUT(events, (QStringList { "log:0", "log:1", "message:Logged in successfully\n", "log:2" }), 3000);
 }
 
 void tst_Connection::serialMessageSplitAcrossReads()
@@ -173,52 +137,42 @@ void tst_Connection::serialMessageSplitAcrossReads()
     PtyPair device;
     QVERIFY(device.isValid());
     Connection link(nullptr, false);
-    QSignalSpy messageSpy(&link, &Connection::message);
+    QStringList events;
     link.connectCOMToHost(device.slavePath());
-    QVERIFY(link.isConnected(0));
+    recordLink(link, &events);
 
-    const QByteArray reply("Product type : DVB-T\r\nProduct version : 2.1\r\n\r\n");
     // Delivered in pieces with pauses, so the port sees several reads; only the NUL ends the message.
+    const QByteArray reply("Product type : DVB-T\r\nProduct version : 2.1\r\n\r\n");
     for (int i = 0; i < reply.size(); i += 7) {
         QVERIFY(device.write(reply.mid(i, 7)));
         QTest::qWait(15);
-        QCOMPARE(messageSpy.count(), 0);
     }
+    QCOMPARE(events, QStringList {});
     QVERIFY(device.write(QByteArray(1, '\0')));
-    QTRY_COMPARE_WITH_TIMEOUT(messageSpy.count(), 1, 3000);
-    QCOMPARE(messageSpy.at(0).at(0).toString(),
-        QStringLiteral("Product type : DVB-T\nProduct version : 2.1\n\n"));
-
+    QTRY_COMPARE_WITH_TIMEOUT(events.size(), 1, 3000);
     // A character whose bytes arrive in two reads is decoded whole.
     QVERIFY(device.write(QByteArray("B\xc3")));
     QTest::qWait(30);
     QVERIFY(device.write(QByteArray("\xaata\0", 5)));
-    QTRY_COMPARE_WITH_TIMEOUT(messageSpy.count(), 2, 3000);
-    QCOMPARE(messageSpy.at(1).at(0).toString(), QString::fromUtf8("B\xc3\xaata"));
+    QTRY_COMPARE_WITH_TIMEOUT(events, (QStringList { "message:Product type : DVB-T\nProduct version : 2.1\n\n",
+        QString::fromUtf8("message:B\xc3\xaata") }), 3000);
 }
 
-void tst_Connection::serialMissingPortIsReported()
+void tst_Connection::serialDeviceVanishingAndMissing()
 {
     Connection link(nullptr, true);
     QSignalSpy errorSpy(&link, &Connection::error);
-    QSignalSpy connectedSpy(&link, &Connection::connected);
+    QSignalSpy disconnectedSpy(&link, &Connection::disconnected);
     link.connectCOMToHost(QStringLiteral("/dev/does-not-exist-nerio"));
     QCOMPARE(errorSpy.count(), 1);
     QCOMPARE(errorSpy.at(0).at(0).value<Connection::ConnectionError>(), Connection::ComPortUnavailable);
-    QCOMPARE(connectedSpy.count(), 0);
     QVERIFY(!link.isConnected(0));
-}
 
-void tst_Connection::serialDeviceVanishing()
-{
     auto device = std::make_unique<PtyPair>();
     QVERIFY(device->isValid());
-    const QString path = device->slavePath();
-    Connection link(nullptr, true);
-    QSignalSpy disconnectedSpy(&link, &Connection::disconnected);
-    link.connectCOMToHost(path);
+    link.connectCOMToHost(device->slavePath());
     QVERIFY(link.isConnected(0));
-
+    link.setLogState(Connection::WaitResult);
     device.reset();
     QTRY_COMPARE_WITH_TIMEOUT(disconnectedSpy.count(), 1, 3000);
     QVERIFY(!link.isConnected(0));
@@ -226,6 +180,7 @@ void tst_Connection::serialDeviceVanishing()
     // The error flood must not produce further reports.
     QTest::qWait(200);
     QCOMPARE(disconnectedSpy.count(), 1);
+    QCOMPARE(errorSpy.count(), 1);
 
     // A new device can be opened afterwards.
     PtyPair replacement;
@@ -245,12 +200,10 @@ void tst_Connection::serialExitWaitsAboutOneSecondOnSilentDevice()
     QElapsedTimer timer;
     timer.start();
     link.disconnectFromHost(true);
-    const qint64 elapsed = timer.elapsed();
-    QVERIFY2(elapsed >= 950 && elapsed < 3000, qPrintable(QString::number(elapsed)));
+    QVERIFY2(timer.elapsed() >= 950 && timer.elapsed() < 3000, qPrintable(QString::number(timer.elapsed())));
     QCOMPARE(device.readAvailable(), QByteArray("exit\r\n"));
     QCOMPARE(disconnectedSpy.count(), 1);
     QVERIFY(!link.isConnected(0));
-    QCOMPARE(link.logState(), int(Connection::WaitLogin));
 }
 
 void tst_Connection::serialBufferIsCapped()
@@ -270,30 +223,29 @@ void tst_Connection::serialBufferIsCapped()
     QTest::qWait(100);
     QVERIFY(device.write(QByteArray("OK\r\n\0", 5)));
     QTRY_COMPARE_WITH_TIMEOUT(messageSpy.count(), 1, 5000);
-    QVERIFY2(messageSpy.at(0).at(0).toString().size() < Connection::MAX_COM_BUFFER,
-        "the message still carries the discarded input");
-    QVERIFY(messageSpy.at(0).at(0).toString().endsWith(QStringLiteral("OK\n")));
+    const QString text = messageSpy.at(0).at(0).toString();
+    QVERIFY2(text.size() < Connection::MAX_COM_BUFFER && text.endsWith(QLatin1String("OK\n")), "the message still carries the discarded input");
 }
 
 void tst_Connection::telnetLoginDialogueAndRecentAddress()
 {
     QTcpServer server;
     QVERIFY(server.listen(QHostAddress::LocalHost));
+    const quint16 port = server.serverPort();
     Connection link(nullptr, true);
+    QSignalSpy errorSpy(&link, &Connection::error);
     QSignalSpy connectedSpy(&link, &Connection::connected);
-    QSignalSpy logSpy(&link, &Connection::logProcess);
     QSignalSpy disconnectedSpy(&link, &Connection::disconnected);
+    QStringList events;
+    recordLink(link, &events);
 
-    link.connectIPToHost(QStringLiteral("127.0.0.1"), server.serverPort());
+    link.connectIPToHost(QStringLiteral("127.0.0.1"), port);
     QCOMPARE(connectedSpy.count(), 1);
-    QVERIFY(link.isConnected(1));
-    QVERIFY(link.isConnected(2));
+    QVERIFY(link.isConnected(1) && link.isConnected(2) && !link.isConnected(0));
     QVERIFY(server.waitForNewConnection(2000));
     QTcpSocket *device = server.nextPendingConnection();
-
     device->write(QByteArray("\xff\xfd\x25Login:\0", 10));
-    QTRY_COMPARE_WITH_TIMEOUT(logSpy.count(), 1, 3000);
-    QCOMPARE(logSpy.at(0).at(0).value<Connection::LogRequest>(), Connection::LoginRequest);
+    QTRY_COMPARE_WITH_TIMEOUT(events, QStringList { "log:0" }, 3000);
     link.sendData(QStringLiteral("admin\r\n"));
     QTRY_VERIFY_WITH_TIMEOUT(device->bytesAvailable() >= 10, 3000);
     QCOMPARE(device->readAll(), QByteArray("\xff\xfc\x25" "admin\r\n"));
@@ -301,87 +253,42 @@ void tst_Connection::telnetLoginDialogueAndRecentAddress()
     QList<QString> recent;
     link.getIPList(recent);
     QCOMPARE(recent, QList<QString> { QStringLiteral("127.0.0.1") });
-
     link.disconnectFromHost(false);
     QCOMPARE(disconnectedSpy.count(), 1);
-    QVERIFY(!link.isConnected(1));
-    QVERIFY(!link.isConnected(2));
-}
+    QVERIFY(!link.isConnected(1) && !link.isConnected(2));
 
-void tst_Connection::telnetErrorsAreMapped()
-{
-    quint16 port;
-    {
-        QTcpServer probe;
-        QVERIFY(probe.listen(QHostAddress::LocalHost));
-        port = probe.serverPort();
-    }
-    Connection link(nullptr, true);
-    QSignalSpy errorSpy(&link, &Connection::error);
+    // A refused connection is an error and is not remembered.
+    QVERIFY(QFile::remove(Connection::recentIPFileName()));
+    server.close();
     link.connectIPToHost(QStringLiteral("127.0.0.1"), port);
     QCOMPARE(errorSpy.count(), 1);
     QCOMPARE(errorSpy.at(0).at(0).value<Connection::ConnectionError>(), Connection::UnknownError);
-
-    link.handleTelnetError(QAbstractSocket::HostNotFoundError);
-    link.handleTelnetError(QAbstractSocket::SocketTimeoutError);
-    QCOMPARE(errorSpy.at(1).at(0).value<Connection::ConnectionError>(), Connection::HostUnreachable);
-    QCOMPARE(errorSpy.at(2).at(0).value<Connection::ConnectionError>(), Connection::ConnectionTimeout);
-    QVERIFY(QFile::exists(Connection::recentIPFileName()) == false);
+    QVERIFY(!QFile::exists(Connection::recentIPFileName()));
 }
 
-void tst_Connection::recentAddressesOrderAndDuplicates()
+void tst_Connection::recentAddressesOrderDuplicatesAndLongLines()
 {
     Connection link(nullptr, true);
-    QList<QString> list { QStringLiteral("kept") };
-    link.getIPList(list); // no file yet: unchanged
-    QCOMPARE(list, QList<QString> { QStringLiteral("kept") });
+    QList<QString> recent { QStringLiteral("kept") };
+    link.getIPList(recent); // no file yet: unchanged
+    QCOMPARE(recent, QList<QString> { QStringLiteral("kept") });
 
     link.updateIPList(QStringLiteral("10.0.0.1"));
     link.updateIPList(QStringLiteral("10.0.0.1"));
     link.updateIPList(QStringLiteral("10.0.0.2"));
     QFile file(Connection::recentIPFileName());
-    QVERIFY(file.open(QIODevice::ReadOnly));
+    QVERIFY(file.open(QIODevice::ReadWrite));
     QCOMPARE(file.readAll(), QByteArray("10.0.0.1\n10.0.0.2\n"));
-
-    QList<QString> recent;
+    recent.clear();
     link.getIPList(recent);
     QCOMPARE(recent, (QList<QString> { QStringLiteral("10.0.0.2"), QStringLiteral("10.0.0.1") }));
-}
 
-void tst_Connection::recentAddressesTruncateLongLine()
-{
-    QFile file(Connection::recentIPFileName());
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("10.0.0.1\n192.168.100.200.5\n10.0.0.9\n");
-    file.close();
-
-    Connection link(nullptr, true);
-    QList<QString> recent;
-    link.getIPList(recent);
-    // The long line gives its first 15 characters and ends the reading.
-    QCOMPARE(recent, (QList<QString> { QStringLiteral("192.168.100.200"), QStringLiteral("10.0.0.1") }));
-
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("10.0.0.1\n\n10.0.0.9\n");
+    // A line longer than an address gives its first 15 characters and ends the reading.
+    QVERIFY(file.resize(0) && file.write("10.0.0.1\n192.168.100.200.5\n10.0.0.9\n") > 0);
     file.close();
     recent.clear();
     link.getIPList(recent);
-    QCOMPARE(recent, QList<QString> { QStringLiteral("10.0.0.1") });
-}
-
-void tst_Connection::isConnectedModes()
-{
-    PtyPair device;
-    QVERIFY(device.isValid());
-    Connection link(nullptr, true);
-    QVERIFY(!link.isConnected(0));
-    QVERIFY(!link.isConnected(1));
-    QVERIFY(!link.isConnected(2));
-    link.connectCOMToHost(device.slavePath());
-    QVERIFY(link.isConnected(0));
-    QVERIFY(!link.isConnected(1));
-    QVERIFY(link.isConnected(2));
-    QVERIFY(!link.isConnected(7));
+    QCOMPARE(recent, (QList<QString> { QStringLiteral("192.168.100.200"), QStringLiteral("10.0.0.1") }));
 }
 
 QTEST_GUILESS_MAIN(tst_Connection)
