@@ -82,10 +82,10 @@ ConfigurationPanel::ConfigurationPanel(QWidget *parent)
         &ConfigurationPanel::setAttenuationLevelFromWheel);
     connect(ui->loginIPButton, &QPushButton::clicked, this, &ConfigurationPanel::configLoginIP);
     connect(ui->loginSerialButton, &QPushButton::clicked, this, &ConfigurationPanel::configSerialIP);
-    connect(ui->quitButton, &QPushButton::clicked, this, [this] {
-        if (parentWidget())
-            parentWidget()->close();
-    });
+    // The window the page was built for: once the page sits in a tab its parent is the tab stack, and
+    // closing that would only hide the pages.
+    if (parent)
+        connect(ui->quitButton, &QPushButton::clicked, parent, &QWidget::close);
     connect(this, &ConfigurationPanel::changeLoginButtonToolTip, this, &ConfigurationPanel::updateLoginButtonToolTip);
     emit changeLoginButtonToolTip(NotConnected);
 

@@ -13,6 +13,7 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTabWidget>
 #include <QTemporaryDir>
 #include <QToolBox>
 #include <QWheelEvent>
@@ -58,6 +59,7 @@ private slots:
     void saveThenLoadRoundTrip();
     void loadWithoutEntryChangesNothing();
     void actionsNeedConnection();
+    void quitClosesOwningWindow();
 
 private:
     template<typename T> static T *child(ConfigurationPanel &panel, const char *name)
@@ -536,6 +538,20 @@ void TstConfigurationPanel::actionsNeedConnection()
         QCOMPARE(box.title, QString("No connexion found"));
         QCOMPARE(box.text, QString("Please connect to your modulator before."));
     }
+}
+
+void TstConfigurationPanel::quitClosesOwningWindow()
+{
+    // As in the main window: built with the window as parent, then shown inside a tab.
+    QWidget window;
+    auto *tabs = new QTabWidget(&window);
+    auto *panel = new ConfigurationPanel(&window);
+    tabs->addTab(panel, "Configuration");
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QVERIFY(panel->parentWidget() != &window);
+    QTest::mouseClick(child<QPushButton>(*panel, "quitButton"), Qt::LeftButton);
+    QVERIFY(!window.isVisible());
 }
 
 QTEST_MAIN(TstConfigurationPanel)
