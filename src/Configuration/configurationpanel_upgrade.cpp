@@ -122,7 +122,6 @@ void ConfigurationPanel::on_loadUpgradeFileButton_clicked()
         if (!self)
             return;
         modulatorConnection->disconnectFromHost(true);
-        stopPoll();
         disconnect(infoLink);
         emit changeLoginButtonToolTip(NotConnected);
         ui->loginToolBox->setCurrentIndex(CONNECTION_PAGE);
