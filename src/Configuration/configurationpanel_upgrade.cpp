@@ -14,7 +14,8 @@
 
 Q_DECLARE_LOGGING_CATEGORY(lcPanel)
 
-namespace {
+namespace
+{
 const char *const CRITICAL_TITLE = "Critical error";
 const char *const FIRMWARE_CAPTION = "Load binary file to upgrade";
 const char *const FIRMWARE_FILTER = "Binary files *.bin (*.bin)";
@@ -99,8 +100,7 @@ void ConfigurationPanel::on_loadUpgradeFileButton_clicked()
     ui->upgradeButton->setEnabled(true);
     ui->loadUpgradeFileButton->setEnabled(true);
     // A failed download keeps the file ready for another attempt.
-    ui->loadUpgradeFileButton->setToolTip(
-        completed ? QString::fromLatin1(COMPLETED_TIP) : firmware.readyToolTip());
+    ui->loadUpgradeFileButton->setToolTip(completed ? QString::fromLatin1(COMPLETED_TIP) : firmware.readyToolTip());
     // A silent device has ended the session meanwhile; polling a closed link would only time out again.
     if (linkOpen())
         startPoll();

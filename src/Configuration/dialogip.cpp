@@ -6,7 +6,8 @@
 
 #include <QRegularExpression>
 
-namespace {
+namespace
+{
 const char *const MULTICAST_PATTERN
     = "^((22[4-9]|23[0-9]).)((25[0-5]|2[0-4][0-9]|[01]?[0-9][0-9]?).){2}(25[0-5]|2[0-4][0-9]|[01]?[0-9][0-9]?)$";
 const char *const PORT_PATTERN = "^[0-9]{4,5}$";

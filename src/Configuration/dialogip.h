@@ -5,7 +5,8 @@
 
 #include <QDialog>
 
-namespace Ui {
+namespace Ui
+{
 class DialogIp;
 }
 

@@ -21,9 +21,8 @@ DialogLoginIp::DialogLoginIp(QWidget *parent)
     connect(ui->closeButton, &QPushButton::clicked, this, &DialogLoginIp::close);
     connect(ui->cancelButton, &QPushButton::clicked, this, &DialogLoginIp::close);
     connect(udpDiscovery, &udpManager::info, this, &DialogLoginIp::updateConfig);
-    connect(udpDiscovery, &udpManager::discoveryError, this, [this](int failure) {
-        qCWarning(lcPanel) << "discovery failed" << failure << udpDiscovery->errorString();
-    });
+    connect(udpDiscovery, &udpManager::discoveryError, this,
+        [this](int failure) { qCWarning(lcPanel) << "discovery failed" << failure << udpDiscovery->errorString(); });
 }
 
 DialogLoginIp::~DialogLoginIp()

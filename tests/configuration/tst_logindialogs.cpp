@@ -23,10 +23,11 @@
 
 #include <unistd.h>
 
-namespace {
+namespace
+{
 const char *const CHILD_ENV = "NERIO_LOGIN_NS_CHILD";
 
-template<typename D> D *openDialog()
+template <typename D> D *openDialog()
 {
     for (QWidget *w : QApplication::topLevelWidgets()) {
         if (auto *d = qobject_cast<D *>(w); d && d->isVisible())
@@ -35,7 +36,7 @@ template<typename D> D *openDialog()
     return nullptr;
 }
 
-template<typename T> T *child(QWidget *parent, const char *name)
+template <typename T> T *child(QWidget *parent, const char *name)
 {
     T *w = parent->findChild<T *>(QLatin1String(name));
     if (!w)
@@ -124,10 +125,12 @@ void TstLoginDialogs::ipDialogMarks()
     QLabel *checkPort = child<QLabel>(dialog, "checkPort");
     QCOMPARE(checkIP->text(), QString(addressValid ? "Valid Address" : "Invalid Address"));
     QCOMPARE(checkIP->styleSheet(),
-        QString(addressValid ? "#checkIP {font-weight: bold; color: #0a0;}" : "#checkIP {font-weight: bold; color: #f00;}"));
+        QString(addressValid ? "#checkIP {font-weight: bold; color: #0a0;}"
+                             : "#checkIP {font-weight: bold; color: #f00;}"));
     QCOMPARE(checkPort->text(), QString(portValid ? "Valid Port" : "Invalid Port"));
     QCOMPARE(checkPort->styleSheet(),
-        QString(portValid ? "#checkPort {font-weight: bold; color: #0a0;}" : "#checkPort {font-weight: bold; color: #f00;}"));
+        QString(portValid ? "#checkPort {font-weight: bold; color: #0a0;}"
+                          : "#checkPort {font-weight: bold; color: #f00;}"));
     QCOMPARE(checkIP->x(), 175);
     QCOMPARE(checkPort->x(), 175);
     dialog->close();
@@ -140,10 +143,18 @@ void TstLoginDialogs::ipDialogOk_data()
     QTest::addColumn<QString>("port");
     QTest::addColumn<QString>("refusal");
 
-    QTest::newRow("valid") << "239.1.2.3" << "1234" << "";
-    QTest::newRow("unicast address") << "192.168.1.10" << "1234" << "Invalid IP address. Changes were not applied.";
-    QTest::newRow("port 1023") << "239.1.2.3" << "1023" << "Invalid port. Changes were not applied.";
-    QTest::newRow("port 99999") << "239.1.2.3" << "99999" << "Invalid port. Changes were not applied.";
+    QTest::newRow("valid") << "239.1.2.3"
+                           << "1234"
+                           << "";
+    QTest::newRow("unicast address") << "192.168.1.10"
+                                     << "1234"
+                                     << "Invalid IP address. Changes were not applied.";
+    QTest::newRow("port 1023") << "239.1.2.3"
+                               << "1023"
+                               << "Invalid port. Changes were not applied.";
+    QTest::newRow("port 99999") << "239.1.2.3"
+                                << "99999"
+                                << "Invalid port. Changes were not applied.";
 }
 
 void TstLoginDialogs::ipDialogOk()
@@ -282,8 +293,7 @@ void TstLoginDialogs::loginIpInNamespace()
     child.setProcessEnvironment(env);
     child.setProcessChannelMode(QProcess::MergedChannels);
     child.start("unshare",
-        { "-n", "sh", "-c",
-            "ip link set lo up && ip route add 255.255.255.255/32 dev lo src 127.0.0.1 && exec \"$0\"",
+        { "-n", "sh", "-c", "ip link set lo up && ip route add 255.255.255.255/32 dev lo src 127.0.0.1 && exec \"$0\"",
             QCoreApplication::applicationFilePath() });
     QVERIFY(child.waitForFinished(60000));
     const QByteArray output = child.readAll();

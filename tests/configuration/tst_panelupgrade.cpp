@@ -17,7 +17,8 @@
 #include <QToolBox>
 #include <QtTest>
 
-namespace {
+namespace
+{
 constexpr int TEST_COMMAND_TIMEOUT_MS = 1000;
 constexpr int PACKET = 262;
 
@@ -95,7 +96,7 @@ QByteArray fileBytes(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-template<typename T> T *child(QWidget &panel, const char *name)
+template <typename T> T *child(QWidget &panel, const char *name)
 {
     T *w = panel.findChild<T *>(QLatin1String(name));
     if (!w)
@@ -251,7 +252,8 @@ void TstPanelUpgrade::refusedFileKeepsEarlierAcceptance()
 void TstPanelUpgrade::downloadRebootAndNewVersion()
 {
     const QString image = dir->filePath("fw.bin");
-    QVERIFY(makeFirmware(image, { "--name", "NERIO-3.1", "--bank", "3", "--payload-size", QString::number(20 * PACKET) }));
+    QVERIFY(
+        makeFirmware(image, { "--name", "NERIO-3.1", "--bank", "3", "--payload-size", QString::number(20 * PACKET) }));
     const QByteArray bytes = fileBytes(image);
     QCOMPARE(bytes.size(), 34 + 20 * PACKET);
 
@@ -333,7 +335,8 @@ void TstPanelUpgrade::headerOnlyImageSendsOnlyTheRequest()
     QVERIFY(connectPanel(panel, emulator.path));
     QVERIFY(acceptFirmware(panel, prompts, image));
     QCOMPARE(prompts.boxes[0].text,
-        QString("Firmware details :\n- Size : 0\n- Name : EMPTY\n- Product SN : Valid for all products\n- Bank : LCD bank"));
+        QString("Firmware details :\n- Size : 0\n- Name : EMPTY\n- Product SN : Valid for all products\n- Bank : LCD "
+                "bank"));
     prompts.boxes.clear();
     prompts.boxAnswers << QMessageBox::No;
     const int before = receivedLines(logPath).size();
@@ -355,7 +358,8 @@ void TstPanelUpgrade::headerOnlyImageSendsOnlyTheRequest()
 void TstPanelUpgrade::refusedPacketStopsDownload()
 {
     const QString image = dir->filePath("fw.bin");
-    QVERIFY(makeFirmware(image, { "--name", "NERIO-3.1", "--bank", "3", "--payload-size", QString::number(20 * PACKET) }));
+    QVERIFY(
+        makeFirmware(image, { "--name", "NERIO-3.1", "--bank", "3", "--payload-size", QString::number(20 * PACKET) }));
     Emulator emulator(logPath, { "--refuse", "setFlashPacket" });
     QVERIFY(emulator.ready);
     PromptRecorder prompts;
@@ -379,7 +383,8 @@ void TstPanelUpgrade::refusedPacketStopsDownload()
     QCOMPARE(child<QProgressBar>(panel, "progressBar")->value(), 0);
     QVERIFY(child<QPushButton>(panel, "upgradeButton")->isEnabled());
     QVERIFY(child<QPushButton>(panel, "loadUpgradeFileButton")->isEnabled());
-    QCOMPARE(child<QPushButton>(panel, "loadUpgradeFileButton")->toolTip(), QString("Firmware NERIO-3.1 is ready for download"));
+    QCOMPARE(child<QPushButton>(panel, "loadUpgradeFileButton")->toolTip(),
+        QString("Firmware NERIO-3.1 is ready for download"));
     QVERIFY(panel.isPolling());
     QVERIFY(panel.connection()->isConnected(2));
     QTest::mouseClick(child<QPushButton>(panel, "loginButton"), Qt::LeftButton);
@@ -424,8 +429,8 @@ void TstPanelUpgrade::unansweredPacketStopsDownload()
     QCOMPARE(received.count("setFlashPacket "), 2);
     QCOMPARE(prompts.boxes.size(), 1);
     QCOMPARE(prompts.boxes[0].title, QString("Critical error"));
-    QCOMPARE(prompts.boxes[0].text,
-        QString("Firmware download stopped: no answer from the modulator to packet 2 of 3"));
+    QCOMPARE(
+        prompts.boxes[0].text, QString("Firmware download stopped: no answer from the modulator to packet 2 of 3"));
     // Progress of the one packet the device took: round(296 * 100 / 820) = 36.
     QCOMPARE(child<QProgressBar>(panel, "progressBar")->value(), 36);
     QVERIFY(child<QPushButton>(panel, "upgradeButton")->isEnabled());
@@ -457,7 +462,8 @@ void TstPanelUpgrade::factoryPageReadsAndWritesTuning()
     pages->setCurrentIndex(0);
     before = receivedLines(logPath).size();
     pages->setCurrentIndex(2);
-    QTRY_COMPARE_WITH_TIMEOUT(tuningLines(before), QStringList({ "getTuningValues", "setTuningValues 0 0 77 0" }), 3000);
+    QTRY_COMPARE_WITH_TIMEOUT(
+        tuningLines(before), QStringList({ "getTuningValues", "setTuningValues 0 0 77 0" }), 3000);
     QCOMPARE(child<QDial>(panel, "dial_3")->value(), 77);
     QCOMPARE(panel.tuningEntries().mid(0, 4), QList<int>({ 0, 0, 77, 0 }));
 
