@@ -126,9 +126,14 @@ void tsloop::continuityStage(uchar *packet)
     const bool hasPayload = packet[3] & 0x10;
     const bool seenThisPass = inCcPass[pid] == pass;
     const bool duplicate = hasPayload && seenThisPass && lastInCc[pid] == incoming && !lastWasDuplicate[pid];
-    lastWasDuplicate[pid] = duplicate;
-    lastInCc[pid] = incoming;
-    inCcPass[pid] = pass;
+    // Only payload packets count: an adaptation-only packet repeats the counter of the payload before it, so
+    // taking it as the reference would make the next payload packet a false duplicate (a frozen counter
+    // on every pass when the file starts that way).
+    if (hasPayload) {
+        lastWasDuplicate[pid] = duplicate;
+        lastInCc[pid] = incoming;
+        inCcPass[pid] = pass;
+    }
     if (lastCc[pid] == CC_NONE) {
         lastCc[pid] = incoming;
         return;
