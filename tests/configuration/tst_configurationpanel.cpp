@@ -7,11 +7,9 @@
 #include "promptrecorder.h"
 
 #include <QCheckBox>
-#include <QDial>
 #include <QFile>
 #include <QGroupBox>
 #include <QLabel>
-#include <QProgressBar>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTemporaryDir>
@@ -88,8 +86,6 @@ void TstConfigurationPanel::formNamesTextsAndInitialStates()
         { "loginIPButton", "Setup IP connectivity", false },
         { "loginSerialButton", "Setup USB/Serial connectivity", true },
         { "quitButton", "Quit application", true },
-        { "upgradeButton", "Open firmware file", true },
-        { "loadUpgradeFileButton", "No firmware configured", false },
         { "inputButton", "IP", false },
         { "bandwidthButton", "8MHz", false },
         { "clockRefButton", "internal", true },
@@ -112,25 +108,6 @@ void TstConfigurationPanel::formNamesTextsAndInitialStates()
     // Automatic input: the selector shows the auto image.
     QCOMPARE(iconImage(child<QPushButton>(panel, "inputButton")->icon()),
         resourceImage(":/configurationPanel/autoMux1.png"));
-
-    QProgressBar *progress = child<QProgressBar>(panel, "progressBar");
-    QVERIFY(!progress->isEnabled());
-    QCOMPARE(progress->value(), 0);
-    for (const char *name : { "groupBox_4", "groupBox_5", "groupBox_6" })
-        QVERIFY(!child<QGroupBox>(panel, name)->isEnabled());
-    const struct
-    {
-        const char *name;
-        int min, max;
-        const char *toolTip;
-    } dials[] = { { "dial_2", -128, 127, "TRF I Bias tuning" }, { "dial", -128, 127, "TRF Q Bias tuning" },
-        { "dial_3", -512, 511, "DAC QMC Gain tuning" }, { "dial_5", -512, 511, "DAC QMC Phase tuning" } };
-    for (const auto &d : dials) {
-        QDial *dial = child<QDial>(panel, d.name);
-        QCOMPARE(dial->minimum(), d.min);
-        QCOMPARE(dial->maximum(), d.max);
-        QCOMPARE(dial->toolTip(), QString::fromLatin1(d.toolTip));
-    }
 
     QToolBox *toolBox = child<QToolBox>(panel, "loginToolBox");
     QCOMPARE(toolBox->count(), 3);

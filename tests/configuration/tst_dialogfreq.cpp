@@ -24,7 +24,6 @@ private slots:
     void pickingChannelWritesCentre();
     void opensOnPanelFrequency();
     void okHandsFrequencyToPanel();
-    void cancelLeavesPanel();
     void panelOpensDialog();
 
 private:
@@ -185,15 +184,6 @@ void TstDialogFreq::okHandsFrequencyToPanel()
     type("900");
     QTest::mouseClick(dialog->findChild<QPushButton *>("okButton"), Qt::LeftButton);
     QCOMPARE(panel->frequencyText(), QString("670.000"));
-}
-
-void TstDialogFreq::cancelLeavesPanel()
-{
-    dialog->show();
-    type("858");
-    QTest::mouseClick(dialog->findChild<QPushButton *>("cancelButton"), Qt::LeftButton);
-    QVERIFY(!dialog->isVisible());
-    QCOMPARE(panel->frequencyText(), QString("666.000"));
 }
 
 void TstDialogFreq::panelOpensDialog()
