@@ -60,9 +60,11 @@ bool ConfigurationPanel::linkOpen() const
 void ConfigurationPanel::on_loginButton_clicked()
 {
     if (linkOpen()) {
+        // The poll stops first: the goodbye to "exit" may take a second, and a status request sent into
+        // the closing link would stay outstanding and end the next session with a time-out.
+        stopPoll();
         modulatorConnection->disconnectFromHost(true);
         emit changeLoginButtonToolTip(NotConnected);
-        stopPoll();
         disconnect(infoLink);
         disconnect(logLink);
         return;
@@ -147,8 +149,8 @@ void ConfigurationPanel::teardown()
     dropLinkConnections();
     disconnect(infoLink);
     emit changeLoginButtonToolTip(NotConnected);
-    modulatorConnection->disconnectFromHost(true);
     stopPoll();
+    modulatorConnection->disconnectFromHost(true);
 }
 
 void ConfigurationPanel::commandInfo(CommandHandler::infoMsg msg)
@@ -198,8 +200,8 @@ void ConfigurationPanel::errorFromConnection(Connection::ConnectionError error)
     // All three link connections go: kept, the next attempt would add a second copy of each and answer
     // every prompt twice.
     dropLinkConnections();
-    modulatorConnection->disconnectFromHost(true);
     stopPoll();
+    modulatorConnection->disconnectFromHost(true);
     disconnect(infoLink);
     emit changeLoginButtonToolTip(NotConnected);
 }

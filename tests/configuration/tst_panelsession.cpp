@@ -112,6 +112,7 @@ private slots:
     void wrongPassword();
     void failedPortThenOneCleanLogin();
     void invalidAddressReturnsToIdle();
+    void reconnectRightAfterDisconnect();
 
 private:
     bool connectPanel(ConfigurationPanel &panel, const QString &port);
@@ -354,6 +355,33 @@ void TstPanelSession::invalidAddressReturnsToIdle()
     QVERIFY(child<QPushButton>(panel, "loginButton")->isEnabled());
     QCOMPARE(child<QPushButton>(panel, "loginButton")->toolTip(), QString("Click to connect to host (300.1.2.3)"));
     QVERIFY(child<QPushButton>(panel, "loginSerialButton")->isEnabled());
+}
+
+void TstPanelSession::reconnectRightAfterDisconnect()
+{
+    // A slow console: the goodbye to "exit" takes longer than the time left before the next poll. A poll
+    // sent into the closing link would stay outstanding and kill the next session with a time-out.
+    Emulator emulator(logPath, { "--delay-ms", "900" });
+    QVERIFY(emulator.ready);
+    PromptRecorder prompts;
+    ConfigurationPanel panel;
+    QVERIFY(connectPanel(panel, emulator.path));
+    panel.commandEngine()->setTimeoutInterval(CommandHandler::COMMAND_TIMEOUT_MS);
+    QLabel *pll = child<QLabel>(panel, "PLLOK");
+    QTRY_COMPARE_WITH_TIMEOUT(pll->toolTip(), QString("Locked on internal clock"), 8000);
+    // Just after a status reply, so the next poll is due while the link is closing.
+    QSignalSpy replies(panel.commandEngine(), &CommandHandler::inputStatusReady);
+    QVERIFY(replies.wait(3000));
+    QTest::qWait(200);
+    QTest::mouseClick(child<QPushButton>(panel, "loginButton"), Qt::LeftButton);
+    QVERIFY(!panel.connection()->isConnected(2));
+    pll->setToolTip(QString());
+    QTest::mouseClick(child<QPushButton>(panel, "loginButton"), Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(pll->toolTip(), QString("Locked on internal clock"), 8000);
+    QTest::qWait(3000);
+    QVERIFY(prompts.boxes.isEmpty());
+    QVERIFY(panel.isPolling());
+    QTest::mouseClick(child<QPushButton>(panel, "loginButton"), Qt::LeftButton);
 }
 
 QTEST_MAIN(TstPanelSession)
