@@ -4,6 +4,7 @@
 
 #include <QDomNamedNodeMap>
 #include <QLoggingCategory>
+#include <QSaveFile>
 #include <QXmlStreamWriter>
 
 Q_LOGGING_CATEGORY(lcConfigFile, "nerio.config.xml")
@@ -172,15 +173,18 @@ bool ConfigXML::writeParam(const QString &serialNumber, const QString &key, cons
         modulator.appendChild(other);
     }
 
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        qCDebug(lcConfigFile) << "Impossible d'ouvrir le fichier XML en écriture";
+    // Written beside the file and renamed over it: a full disk, a read-only folder or a crash mid-save
+    // leaves the previous file whole instead of truncated.
+    // Unbuffered: a failed buffered flush inside commit() would still be reported as a success.
+    QSaveFile out(file.fileName());
+    if (!out.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
+        qCDebug(lcConfigFile) << "Impossible d'ouvrir le fichier XML en écriture" << out.errorString();
         return false;
     }
     const QByteArray bytes = serialized();
-    const bool written = file.write(bytes) == bytes.size();
-    file.close();
+    const bool written = out.write(bytes) == bytes.size() && out.commit();
     if (!written)
-        qCWarning(lcConfigFile) << "Short write to" << file.fileName();
+        qCWarning(lcConfigFile) << "Cannot save" << file.fileName() << out.errorString();
     return written;
 }
 
