@@ -9,7 +9,8 @@
 
 inline void record(CommandHandler *h, QStringList *log)
 {
-    QObject::connect(h, &CommandHandler::info, [log](CommandHandler::infoMsg m) { *log << QStringLiteral("info %1").arg(m); });
+    QObject::connect(
+        h, &CommandHandler::info, [log](CommandHandler::infoMsg m) { *log << QStringLiteral("info %1").arg(m); });
     const auto setting = [log](const char *tag) {
         return [log, tag](CommandHandler::infoMsg &m, CommandHandler::RequestType &r) {
             *log << QStringLiteral("%1 %2 %3").arg(QLatin1String(tag)).arg(m).arg(int(r));
@@ -28,10 +29,14 @@ inline void record(CommandHandler *h, QStringList *log)
     QObject::connect(h, &CommandHandler::IDReady, reading("id"));
     QObject::connect(h, &CommandHandler::tuningValuesReady, reading("tuning"));
     QObject::connect(h, &CommandHandler::inputStatusReady,
-        [log](CommandHandler::infoMsg &m, QList<CommandHandler::inputStatus> in, QString raw, QString net, QString global) {
+        [log](CommandHandler::infoMsg &m, QList<CommandHandler::inputStatus> in, QString raw, QString net,
+            QString global) {
             QStringList codes;
             for (CommandHandler::inputStatus s : in)
                 codes << QString::number(s);
-            *log << QStringLiteral("status %1 %2 [%3] [%4] [%5]").arg(m).arg(codes.join(QLatin1Char(','))).arg(raw, net, global);
+            *log << QStringLiteral("status %1 %2 [%3] [%4] [%5]")
+                        .arg(m)
+                        .arg(codes.join(QLatin1Char(',')))
+                        .arg(raw, net, global);
         });
 }

@@ -14,7 +14,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-namespace {
+namespace
+{
 
 using RT = CommandHandler::RequestType;
 
@@ -48,12 +49,16 @@ struct Session {
         handler.setTimeoutInterval(timeoutMs);
         record(&handler, &log);
         const bool serial = link == QLatin1String("serial");
-        process.start(emulatorProgram(), QStringList { serial ? QStringLiteral("--serial") : QStringLiteral("--telnet") }
-            + (serial ? QStringList {} : QStringList { QStringLiteral("0") }) + QStringList { QStringLiteral("--log"), logPath } + extra);
+        process.start(emulatorProgram(),
+            (serial ? QStringList { QStringLiteral("--serial") }
+                    : QStringList { QStringLiteral("--telnet"), QStringLiteral("0") })
+                + QStringList { QStringLiteral("--log"), logPath } + extra);
         QString address;
         QElapsedTimer clock;
         clock.start();
-        while (address.isEmpty() && clock.elapsed() < 5000 && (process.canReadLine() || process.waitForReadyRead(200))) {
+        while (address.isEmpty() && clock.elapsed() < 5000) {
+            if (!process.canReadLine() && !process.waitForReadyRead(200))
+                continue;
             const QString line = QString::fromLocal8Bit(process.readLine()).trimmed();
             if (line.startsWith(link + QStringLiteral(": ")))
                 address = line.mid(link.size() + 2);
@@ -63,12 +68,14 @@ struct Session {
         answerLogin(connection);
         QObject::connect(&connection, &Connection::logProcess, [this](Connection::LogRequest r) { loginOutcome = r; });
         if (serial) {
-            QObject::connect(&connection, &Connection::connected, &connection, [this] { connection.sendData(QString(QChar(27))); });
+            QObject::connect(
+                &connection, &Connection::connected, &connection, [this] { connection.sendData(QString(QChar(27))); });
             connection.connectCOMToHost(address);
         } else {
             connection.connectIPToHost(QStringLiteral("127.0.0.1"), quint16(address.toUInt()));
         }
-        return QTest::qWaitFor([this] { return loginOutcome >= Connection::Logged; }, 5000) && loginOutcome == Connection::Logged;
+        return QTest::qWaitFor([this] { return loginOutcome >= Connection::Logged; }, 5000)
+            && loginOutcome == Connection::Logged;
     }
 
     // Texts of the emulator's log in one direction ('<' lines it received, '>' messages it sent), with
@@ -82,7 +89,10 @@ struct Session {
         for (const QByteArray &entry : file.readAll().split('\n')) {
             const QList<QByteArray> fields = entry.split(' '); // "<time> <link> <direction> <text>"
             if (fields.size() >= 4 && fields.at(2) == QByteArray(1, direction))
-                out << entry.mid(fields.at(0).size() + fields.at(1).size() + 4).replace("\\r", "").replace("\\0", "").replace("\\n", "\n");
+                out << entry.mid(fields.at(0).size() + fields.at(1).size() + 4)
+                           .replace("\\r", "")
+                           .replace("\\0", "")
+                           .replace("\\n", "\n");
         }
         return out;
     }
@@ -124,8 +134,11 @@ void tst_CommandHandlerEmulator::initTestCase()
     QVERIFY(dir.isValid());
     QVERIFY2(QFile::exists(emulatorProgram()), qPrintable(emulatorProgram() + QStringLiteral(" not built")));
     const QString imagePath = dir.filePath(QStringLiteral("fw.bin"));
-    QCOMPARE(QProcess::execute(emulatorProgram(), { QStringLiteral("make-firmware"), imagePath, QStringLiteral("--name"),
-        QStringLiteral("TESTFW"), QStringLiteral("--bank"), QStringLiteral("0"), QStringLiteral("--payload-size"), QStringLiteral("1000") }), 0);
+    QCOMPARE(QProcess::execute(emulatorProgram(),
+                 { QStringLiteral("make-firmware"), imagePath, QStringLiteral("--name"), QStringLiteral("TESTFW"),
+                     QStringLiteral("--bank"), QStringLiteral("0"), QStringLiteral("--payload-size"),
+                     QStringLiteral("1000") }),
+        0);
     QFile file(imagePath);
     QVERIFY(file.open(QIODevice::ReadOnly));
     image = file.readAll();
@@ -151,7 +164,8 @@ void tst_CommandHandlerEmulator::readingsSettingsAndFlash()
     s.handler.askModulator(RT::getIPParameters);
     s.handler.askModulator(RT::getStatus);
     s.handler.askModulator(RT::getTuningValues);
-    QCOMPARE(s.commandLines(), (QList<QByteArray> { "getID", "getCoreParameters", "getIPParameters", "getStatus", "getTuningValues" }));
+    QCOMPARE(s.commandLines(),
+        (QList<QByteArray> { "getID", "getCoreParameters", "getIPParameters", "getStatus", "getTuningValues" }));
     const QList<QByteArray> sent = s.wire('>');
     QVERIFY(sent.size() >= 5);
     const QList<QByteArray> answers = sent.mid(sent.size() - 5);
@@ -161,8 +175,9 @@ void tst_CommandHandlerEmulator::readingsSettingsAndFlash()
     // No stream on the emulator's IP input, ASI always without data, internal clock locked.
     QVERIFY2(s.log.at(6).startsWith(QLatin1String("status 0 1,1,6 [0.000 ]")), qPrintable(s.log.at(6)));
     s.log.removeAt(6);
-    QCOMPARE(s.log, (QStringList { "info 0", "info 0", "core 0 [" + answers.at(1) + "]", "info 0", "ip 0 [" + answers.at(2) + "]",
-        "info 0", "info 0", "tuning 0 [" + answers.at(4) + "]" }));
+    QCOMPARE(s.log,
+        (QStringList { "info 0", "info 0", "core 0 [" + answers.at(1) + "]", "info 0", "ip 0 [" + answers.at(2) + "]",
+            "info 0", "info 0", "tuning 0 [" + answers.at(4) + "]" }));
 
     // The panel's apply order, with values the device accepts.
     s.log.clear();
@@ -191,7 +206,8 @@ void tst_CommandHandlerEmulator::readingsSettingsAndFlash()
             "bool 0 2", "info 0", "bool 0 11", "info 0", "text 0 12", "info 0", "text 0 14", "info 0", "text 0 10" }));
     // The device took them: its parameter report shows the new values.
     const QString core = s.handler.getCoreParameters();
-    QVERIFY2(core.contains(QLatin1String("Code Rate : 5/6\n")) && core.contains(QLatin1String("Attenuation : 12dB\n")), qPrintable(core));
+    QVERIFY2(core.contains(QLatin1String("Code Rate : 5/6\n")) && core.contains(QLatin1String("Attenuation : 12dB\n")),
+        qPrintable(core));
     const QString ip = s.handler.getIPParameters();
     QVERIFY2(ip.contains(QLatin1String("IP port : 5004\n")), qPrintable(ip));
 
@@ -230,10 +246,13 @@ void tst_CommandHandlerEmulator::mutedDeviceTimesOutInQueueOrder()
     clock.start();
     s.handler.askModulator(RT::getID);
     const qint64 elapsed = clock.elapsed();
-    QCOMPARE(s.log, (QStringList { "info 5", "id 5 []", "info 5", "int 5 8", "info 5", "status 5 0,0,0 [] [] []", "info 5", "bool 5 6" }));
+    QCOMPARE(s.log,
+        (QStringList {
+            "info 5", "id 5 []", "info 5", "int 5 8", "info 5", "status 5 0,0,0 [] [] []", "info 5", "bool 5 6" }));
     QCOMPARE(s.commandLines(), (QList<QByteArray> { "getID", "setCodeRate 5/6", "getStatus", "setOutputState OFF" }));
     // Four full time-outs one after the other (coarse timers may fire up to 5 % early).
-    QVERIFY2(elapsed >= 4 * timeoutMs * 95 / 100 && elapsed < 4 * timeoutMs + 3000, qPrintable(QString::number(elapsed)));
+    QVERIFY2(
+        elapsed >= 4 * timeoutMs * 95 / 100 && elapsed < 4 * timeoutMs + 3000, qPrintable(QString::number(elapsed)));
 }
 
 QTEST_GUILESS_MAIN(tst_CommandHandlerEmulator)
