@@ -49,15 +49,16 @@ public:
         process.waitForStarted(5000);
         QElapsedTimer t;
         t.start();
-        while (t.elapsed() < 10000 && process.state() != QProcess::NotRunning) {
+        while (t.elapsed() < 10000 && process.state() == QProcess::Running) {
             const QString line = nextLine(100);
-            lines << line;
+            if (line == QLatin1String("ready"))
+                return true;
             if (line.startsWith(QLatin1String("serial: ")))
                 serialPath = line.mid(8);
             if (line.startsWith(QLatin1String("telnet: ")))
                 telnetPort = quint16(line.mid(8).toUInt());
-            if (line == QLatin1String("ready"))
-                return true;
+            if (!line.isEmpty())
+                lines << line;
         }
         return false;
     }
@@ -72,12 +73,10 @@ public:
     }
     void stop()
     {
-        if (process.state() != QProcess::NotRunning) {
-            process.terminate();
-            if (!process.waitForFinished(3000)) {
-                process.kill();
-                process.waitForFinished(3000);
-            }
+        process.terminate();
+        if (!process.waitForFinished(3000)) {
+            process.kill();
+            process.waitForFinished(3000);
         }
     }
 

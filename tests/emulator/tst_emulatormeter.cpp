@@ -1,4 +1,4 @@
-// Output pacing (delay, chunks, 115200-baud trickle) and the IP input meter (lock, RTP, bitrates over
+// Output pacing at 115200 baud and the IP input meter (lock, RTP, bitrates over
 // the last second), with time passed in.
 
 #include "ipinputmeter.h"
@@ -11,7 +11,6 @@ Q_DECLARE_METATYPE(IpInputMeter::Lock)
 namespace
 {
 using Lock = IpInputMeter::Lock;
-using Writes = QList<QByteArray>;
 
 // n transport packets of `size` bytes; the indexes listed in nullAt are null packets (PID 0x1FFF).
 QByteArray packets(int n, int size = 188, const QList<int> &nullAt = {})
@@ -36,14 +35,6 @@ QByteArray rtp(const QByteArray &payload, int csrc = 0)
     return h + payload;
 }
 
-OutputPacer pacer(int delayMs, bool chunked, bool baudPace)
-{
-    OutputPacer::Options o;
-    o.delayMs = delayMs;
-    o.chunked = chunked;
-    o.baudPace = baudPace;
-    return OutputPacer(o);
-}
 }
 
 class TstEmulatorMeter : public QObject
@@ -51,56 +42,17 @@ class TstEmulatorMeter : public QObject
     Q_OBJECT
 
 private slots:
-    void pacerPlainAndDelayed();
-    void pacerChunks();
     void pacerBaudRate();
     void lockDetection_data();
     void lockDetection();
     void bitrateOverTheLastSecond();
 };
 
-void TstEmulatorMeter::pacerPlainAndDelayed()
-{
-    OutputPacer plain;
-    plain.enqueue("Login:", 5);
-    plain.enqueue(QByteArray("OK\r\n\0", 5), 5);
-    QCOMPARE(plain.takeDue(5), (Writes { "Login:", QByteArray("OK\r\n\0", 5) })); // each message in one write
-    QCOMPARE(plain.nextDueMs(), qint64(-1));
-
-    OutputPacer delayed = pacer(250, false, false);
-    delayed.enqueue("first", 1000);
-    delayed.enqueue("second", 1100);
-    QCOMPARE(delayed.takeDue(1249), Writes());
-    QCOMPARE(delayed.nextDueMs(), qint64(1250));
-    QCOMPARE(delayed.takeDue(1250), Writes { "first" });
-    QCOMPARE(delayed.takeDue(1349), Writes());
-    QCOMPARE(delayed.takeDue(1350), Writes { "second" });
-}
-
-void TstEmulatorMeter::pacerChunks()
-{
-    OutputPacer chunks = pacer(0, true, false);
-    // Five bytes in three writes of 2, 2 and 1, ChunkGapMs apart; nothing is lost or reordered.
-    chunks.enqueue(QByteArray("OK\r\n\0", 5), 0);
-    QCOMPARE(chunks.takeDue(0), Writes { "OK" });
-    QCOMPARE(chunks.takeDue(OutputPacer::ChunkGapMs - 1), Writes());
-    QCOMPARE(chunks.takeDue(OutputPacer::ChunkGapMs), Writes { "\r\n" });
-    QCOMPARE(chunks.takeDue(10 * OutputPacer::ChunkGapMs), Writes { QByteArray(1, '\0') });
-    // A long reading goes in pieces of at most 16 bytes.
-    QByteArray reading;
-    for (int i = 0; i < 300; ++i)
-        reading += char('a' + i % 26);
-    chunks.enqueue(reading, 100);
-    Writes writes;
-    for (qint64 t = 100; t < 1000 && !chunks.isEmpty(); ++t)
-        writes += chunks.takeDue(t);
-    QCOMPARE(writes.join(), reading);
-    QCOMPARE(writes.size(), 300 / 16 + 1);
-}
-
 void TstEmulatorMeter::pacerBaudRate()
 {
-    OutputPacer line = pacer(0, false, true);
+    OutputPacer::Options o;
+    o.baudPace = true;
+    OutputPacer line(o);
     line.enqueue(QByteArray(576, 'x'), 0); // 576 bytes at 11.52 bytes/ms: 50 ms on the line
     QCOMPARE(line.takeDue(0).join().size(), 0);
     QCOMPARE(line.takeDue(1).join().size(), 11); // 11.52 bytes are due after 1 ms
