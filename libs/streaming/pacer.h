@@ -35,7 +35,7 @@ public:
     // Datagrams due within elapsedNs of the origin, the one due at the origin included.
     static quint64 datagramsDueBy(qint64 elapsedNs, quint64 bitrate, quint32 bitsPerDatagram);
 
-    static constexpr int catchUpPercent = 125;
+    static constexpr int catchUpPercent = 150;
     static constexpr qint64 maxBacklogNs = 1000000000;
 
 private:
