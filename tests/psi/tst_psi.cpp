@@ -1,0 +1,317 @@
+// The PSI library: DVB text, stream type and descriptor names, section assembly from transport
+// packets, and PAT, PMT, NIT and SDT decoding through tsparser, including sections whose length
+// fields lie. Sections are built byte by byte by tsbuilder.h; expected values are hand-decoded.
+
+#include "dvbtext.h"
+#include "es_table.h"
+#include "table.h"
+#include "tsbuilder.h"
+#include "tsparser.h"
+
+#include <QtTest>
+
+using tsbuild::descriptor;
+using tsbuild::packet;
+using tsbuild::packetize;
+
+namespace
+{
+constexpr quint16 PID = 0x0100;
+
+// A PMT long enough to need three packets: 3 streams with 150-byte descriptor loops.
+QByteArray longSection()
+{
+    QList<tsbuild::stream> streams;
+    for (int i = 0; i < 3; ++i)
+        streams.append({ 0x02, quint16(0x200 + i), descriptor(0x05, QByteArray(148, char('a' + i))) });
+    return tsbuild::pmtSection(1, 0x200, streams);
+}
+
+void feed(tsparser &parser, const QList<QByteArray> &packets)
+{
+    for (const QByteArray &p : packets)
+        parser.parse(p);
+}
+
+// One entry a program, in hex: "number pmt PID pcr PID ca free_CA_mode provider/service" and
+// "stream_type:PID:first descriptor tag" a stream.
+QString describe(const QList<program_info> &programs)
+{
+    QStringList out;
+    for (const program_info &p : programs) {
+        QString s = QString::asprintf("%x pmt %x pcr %x ca %d ", p.program_number, p.PMT_PID, p.PCR_PID, p.free_CA_mode)
+            + p.provider_name + '/' + p.service_name;
+        for (const es_entry &e : p.es_list)
+            s += QString::asprintf(" %x:%x:%x", e.stream_type, e.elementary_PID, e.first_descriptor_tag);
+        out.append(s);
+    }
+    return out.join(QStringLiteral(" | "));
+}
+
+// Rewrites a byte of a built section; the parser does not check the CRC.
+QByteArray patched(QByteArray section, int offset, quint8 value)
+{
+    section[offset] = char(value);
+    return section;
+}
+} // namespace
+
+class tst_psi : public QObject
+{
+    Q_OBJECT
+private slots:
+    void dvbText_data();
+    void dvbText();
+    void esNames_data();
+    void esNames();
+    void sectionSpanningThreePackets();
+    void oneSection();
+    void noSection_data();
+    void noSection();
+    void tailBeforeNextSectionCompletesIt();
+    void restartAndFinishedTable();
+    void programs();
+    void otherTablesAreSkipped();
+    void lyingLengthsEndTheWalk_data();
+    void lyingLengthsEndTheWalk();
+};
+
+void tst_psi::dvbText_data()
+{
+    // Expected characters from the code charts of the character sets the selectors name.
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("default table is Latin-1") << QByteArray("Caf\xE9 TV") << "Café TV";
+    QTest::newRow("0x15 UTF-8") << QByteArray::fromHex("15 42c3aa7461 204844") << "Bêta HD";
+    QTest::newRow("0x01 ISO 8859-5") << QByteArray::fromHex("01 b0d0") << "Аа";
+    QTest::newRow("0x0B ISO 8859-15") << QByteArray::fromHex("0b a4") << "€";
+    QTest::newRow("0x10 0x00 0x07 ISO 8859-7") << QByteArray::fromHex("100007 c1") << "Α";
+    QTest::newRow("0x10 truncated") << QByteArray::fromHex("1000") << "";
+    QTest::newRow("0x11 UCS-2") << QByteArray::fromHex("11 0042 00ea 4e2d") << "Bê中";
+    QTest::newRow("0x13 GB2312") << QByteArray::fromHex("13 d6d0") << "中";
+    QTest::newRow("0x14 Big5") << QByteArray::fromHex("14 a4a4") << "中";
+    QTest::newRow("0x1F unknown selector dropped") << QByteArray::fromHex("1f 414243") << "ABC";
+    QTest::newRow("NUL and LF dropped, not the rest") << QByteArray::fromHex("416200630a64") << "Abcd";
+    QTest::newRow("UTF-8 with NUL") << QByteArray::fromHex("15 610062") << "ab";
+}
+
+void tst_psi::dvbText()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, text);
+    QCOMPARE(dvbtext::decode(bytes), text);
+}
+
+void tst_psi::esNames_data()
+{
+    // The range boundaries, and the operator-visible texts with their historic spellings.
+    QTest::addColumn<int>("value");
+    QTest::addColumn<QString>("shortName");
+    QTest::addColumn<QString>("descriptor");
+    const char *reserved = "ITU-T Rec. H.222.0 | ISO/IEC 13818-1 Reserved";
+    QTest::newRow("0x0F") << 0x0F << "ISO/IEC 13818-7 Audio with ADTS transport sytax"
+                          << "Private Data Indicator";
+    QTest::newRow("0x29") << 0x29 << reserved << "IPMP (0xMPEG-2 IPMP, ISO 13818-11)";
+    QTest::newRow("0x49") << 0x49 << reserved << "Country Availibility";
+    QTest::newRow("0x7F") << 0x7F << "IPMP stream"
+                          << "User defined/ATSC Reserved";
+    QTest::newRow("0x80") << 0x80 << "User private"
+                          << "";
+    QTest::newRow("255") << 255 << "User private"
+                         << "";
+}
+
+void tst_psi::esNames()
+{
+    QFETCH(int, value);
+    QFETCH(QString, shortName);
+    QFETCH(QString, descriptor);
+    const es_names found = es_table().lookup(quint8(value));
+    QCOMPARE(found.short_name, shortName);
+    QCOMPARE(found.description, shortName);
+    QCOMPARE(found.descriptor_name, descriptor);
+}
+
+void tst_psi::sectionSpanningThreePackets()
+{
+    const QByteArray section = longSection();
+    const QList<QByteArray> packets = packetize(PID, section);
+    QCOMPARE(packets.size(), 3);
+    table t(nullptr, PID);
+    // A continuation before any start is dropped.
+    QCOMPARE(t.get_section(packets.at(1)), table::section_waiting);
+    QCOMPARE(t.get_section(packets.at(0)), table::section_incomplete);
+    QCOMPARE(t.getSectionLength(), quint16(section.size() - 3));
+    QCOMPARE(t.get_section(packets.at(1)), table::section_incomplete);
+    QCOMPARE(t.get_section(packets.at(2)), table::section_complete);
+    // The stuffing after the section in the last packet is kept too.
+    QCOMPARE(t.getSection().size(), 3 * 184 - 1);
+    QCOMPARE(t.getSection().left(section.size()), section);
+}
+
+void tst_psi::oneSection()
+{
+    const QByteArray pat = tsbuild::patSection(7, { { 1, 0x100 }, { 2, 0x101 } });
+    // pointer_field 10: the tail of an earlier section nobody collected comes first.
+    table t(nullptr, PID);
+    QCOMPARE(t.get_section(packet(PID, true, 0, char(10) + QByteArray(10, 0x55) + pat)), table::section_complete);
+    QCOMPARE(t.getSection().left(pat.size()), pat);
+    // A 20-byte adaptation field, then the payload.
+    QByteArray adapted = packet(PID, true, 0, char(20) + QByteArray(20, char(0xFF)) + char(0) + pat);
+    adapted[3] = char(0x30);
+    table u(nullptr, PID);
+    QCOMPARE(u.get_section(adapted), table::section_complete);
+    QCOMPARE(u.getSection().left(pat.size()), pat);
+}
+
+void tst_psi::noSection_data()
+{
+    QTest::addColumn<QByteArray>("packet");
+    QTest::addColumn<int>("status");
+    const QByteArray start = QByteArray(1, 0) + tsbuild::patSection(1, { { 1, 0x100 } });
+    const int waiting = table::section_waiting;
+    QTest::newRow("other PID") << packet(PID + 1, true, 0, start) << waiting;
+    QTest::newRow("PES start on the PID") << packet(PID, true, 0, QByteArray::fromHex("000001e00000")) << waiting;
+    QByteArray reserved = packet(PID, true, 0, start);
+    reserved[3] = char(0x00);
+    QTest::newRow("adaptation_field_control 0") << reserved << waiting;
+    reserved[3] = char(0x20);
+    QTest::newRow("adaptation field only") << reserved << waiting;
+    QTest::newRow("two bytes") << QByteArray::fromHex("4741") << waiting;
+    QTest::newRow("cut after six bytes") << packet(PID, true, 0, start).left(6) << int(table::section_error);
+    // Section start 4 + 1 + 180 = 185: no room for table_id and section_length.
+    QTest::newRow("pointer field past the packet")
+        << packet(PID, true, 0, QByteArray(1, char(180))) << int(table::section_error);
+    // The pointer field itself would be byte 188.
+    QByteArray full = packet(PID, true, 0, QByteArray(1, char(183)));
+    full[3] = char(0x30);
+    QTest::newRow("adaptation field fills the packet") << full << int(table::section_error);
+}
+
+void tst_psi::noSection()
+{
+    QFETCH(QByteArray, packet);
+    QFETCH(int, status);
+    table t(nullptr, PID);
+    QCOMPARE(int(t.get_section(packet)), status);
+    QCOMPARE(t.getStatus(), table::section_waiting);
+}
+
+void tst_psi::tailBeforeNextSectionCompletesIt()
+{
+    // The first section needs 190 bytes: 183 in the first packet, its last 7 before the start of
+    // the next section in the second packet.
+    const QByteArray first = tsbuild::pmtSection(1, 0x200, { { 0x02, 0x200, QByteArray(169, char(0x11)) } });
+    QCOMPARE(first.size(), 190);
+    table t(nullptr, PID);
+    QCOMPARE(t.get_section(packet(PID, true, 0, char(0) + first.left(183))), table::section_incomplete);
+    const QByteArray second = char(7) + first.mid(183) + tsbuild::patSection(1, { { 1, 0x100 } });
+    QCOMPARE(t.get_section(packet(PID, true, 1, second)), table::section_complete);
+    QCOMPARE(t.getTableId(), quint8(0x02));
+    QCOMPARE(t.getSection(), first);
+}
+
+void tst_psi::restartAndFinishedTable()
+{
+    const QByteArray pat = tsbuild::patSection(1, { { 1, 0x100 } });
+    const QByteArray longStart = packetize(PID, longSection()).at(0);
+    table t(nullptr, PID);
+    QCOMPARE(t.get_section(longStart), table::section_incomplete);
+    // A new start abandons the unfinished section; a finished table takes nothing more until reset.
+    QCOMPARE(t.get_section(packetize(PID, pat).at(0)), table::section_complete);
+    QCOMPARE(t.get_section(longStart), table::section_complete);
+    QCOMPARE(t.getTableId(), quint8(0x00));
+    QCOMPARE(t.getSection().left(pat.size()), pat);
+    t.reset();
+    QCOMPARE(t.getStatus(), table::section_waiting);
+    QCOMPARE(t.get_section(longStart), table::section_incomplete);
+}
+
+void tst_psi::programs()
+{
+    tsparser parser;
+    QCOMPARE(parser.transport_stream_id(), quint16(0));
+    // Program 1's PMT arrives before the PAT, so it is not collected then; programs 1 and 5 share
+    // a PMT PID, program 0 points at the NIT.
+    const QList<QByteArray> pmt = packetize(0x100,
+        tsbuild::pmtSection(1, 0x101,
+            { { 0x02, 0x101, QByteArray() },
+                { 0x06, 0x103, descriptor(0x59, QByteArray(8, 0)) + descriptor(0x0A, "fra") },
+                { 0x03, 0x102, descriptor(0x0A, "eng\x01") } }));
+    feed(parser, pmt);
+    feed(parser, packetize(0, tsbuild::patSection(9, { { 0, 0x10 }, { 1, 0x100 }, { 5, 0x100 } })));
+    QCOMPARE(describe(parser.programs()), QStringLiteral("1 pmt 100 pcr 1fff ca 0 / | 5 pmt 100 pcr 1fff ca 0 /"));
+    feed(parser, pmt);
+    feed(parser, packetize(0x100, tsbuild::pmtSection(5, 0x1FFF, { { 0x1B, 0x300, QByteArray() } })));
+    feed(parser,
+        packetize(0x11, tsbuild::sdtSection(0x42, 0x1234, { { 1, true, "Prov", "Chan" }, { 2, false, "X", "Y" } })));
+    QCOMPARE(describe(parser.programs()),
+        QStringLiteral(
+            "1 pmt 100 pcr 101 ca 1 Prov/Chan 2:101:ff 6:103:59 3:102:a | 5 pmt 100 pcr 1fff ca 0 / 1b:300:ff"));
+    QCOMPARE(parser.transport_stream_id(), quint16(0x1234));
+}
+
+void tst_psi::otherTablesAreSkipped()
+{
+    tsparser parser;
+    // SDT and NIT of another stream and network come first on their PIDs.
+    feed(parser, packetize(0x11, tsbuild::sdtSection(0x46, 0x0999, { { 1, false, "Wrong", "Wrong" } })));
+    feed(parser, packetize(0x10, tsbuild::nitSection(0x41, 2, descriptor(0x40, "Elsewhere"))));
+    feed(parser, packetize(0x11, tsbuild::sdtSection(0x42, 0x0042, { { 1, false, "Right", "Here" } })));
+    // Leading selector 0x05 (ISO 8859-9, ASCII alike) and an embedded 0x00 both vanish from the name.
+    const QByteArray name("\x05Net\x00work 1", 11);
+    feed(parser, packetize(0x10, tsbuild::nitSection(0x40, 1, descriptor(0x41, "xx") + descriptor(0x40, name))));
+    feed(parser, packetize(0, tsbuild::patSection(0x42, { { 0, 0x10 }, { 1, 0x100 } })));
+    QVERIFY(!parser.complete());
+    feed(parser, packetize(0x100, tsbuild::pmtSection(1, 0x101, { { 0x1B, 0x101, QByteArray() } })));
+    QVERIFY(parser.complete());
+    QCOMPARE(parser.transport_stream_id(), quint16(0x42));
+    QCOMPARE(parser.network_name(), QStringLiteral("Network 1"));
+    QCOMPARE(describe(parser.programs()), QStringLiteral("1 pmt 100 pcr 101 ca 0 Right/Here 1b:101:ff"));
+}
+
+void tst_psi::lyingLengthsEndTheWalk_data()
+{
+    QTest::addColumn<quint16>("pid");
+    QTest::addColumn<QByteArray>("section");
+    QTest::addColumn<int>("streams");
+
+    const QByteArray pmt
+        = tsbuild::pmtSection(1, 0x101, { { 0x02, 0x101, QByteArray() }, { 0x03, 0x102, QByteArray(4, 0x0A) } });
+    // Byte 11 is program_info_length (low byte), byte 21 the second ES_info_length's.
+    QTest::newRow("program_info_length past the end") << quint16(0x100) << patched(pmt, 11, 0xFF) << 0;
+    QTest::newRow("second ES_info_length past the end") << quint16(0x100) << patched(pmt, 21, 0x40) << 1;
+
+    const QByteArray sdt = tsbuild::sdtSection(0x42, 1, { { 1, false, "P", "S" } });
+    // Service at 11: descriptors_loop_length low byte at 15; descriptor at 16: length at 17,
+    // provider_name_length at 19, service_name_length at 21.
+    QTest::newRow("descriptors_loop_length past the end") << quint16(0x11) << patched(sdt, 15, 0xF0) << 0;
+    QTest::newRow("descriptor length past the loop") << quint16(0x11) << patched(sdt, 17, 0x7F) << 0;
+    QTest::newRow("provider length past the descriptor") << quint16(0x11) << patched(sdt, 19, 0x60) << 0;
+    QTest::newRow("service name length past the descriptor") << quint16(0x11) << patched(sdt, 21, 0x02) << 0;
+
+    const QByteArray nit = tsbuild::nitSection(0x40, 1, descriptor(0x40, "Net"));
+    // network_descriptors_length low byte at 9, name length at 11.
+    QTest::newRow("network_descriptors_length past the end") << quint16(0x10) << patched(nit, 9, 0xFF) << 0;
+    QTest::newRow("network name length past the loop") << quint16(0x10) << patched(nit, 11, 0x04) << 0;
+}
+
+void tst_psi::lyingLengthsEndTheWalk()
+{
+    QFETCH(quint16, pid);
+    QFETCH(QByteArray, section);
+    QFETCH(int, streams);
+    tsparser parser;
+    feed(parser, packetize(0, tsbuild::patSection(1, { { 1, 0x100 } })));
+    feed(parser, packetize(pid, section));
+    if (pid != 0x100)
+        feed(parser, packetize(0x100, tsbuild::pmtSection(1, 0x101, {})));
+    const QList<program_info> programs = parser.programs();
+    QCOMPARE(programs.size(), 1);
+    QCOMPARE(programs.at(0).es_list.size(), streams);
+    QCOMPARE(programs.at(0).service_name, QString());
+    QCOMPARE(parser.network_name(), QString());
+}
+
+QTEST_APPLESS_MAIN(tst_psi)
+#include "tst_psi.moc"
