@@ -118,6 +118,7 @@ private slots:
     void headerOnlyImageSendsOnlyTheRequest();
     void refusedPacketStopsDownload();
     void unansweredPacketStopsDownload();
+    void downloadNeedsLinkAndUnchangedFile();
     void factoryPageReadsAndWritesTuning();
     void tuningReplyEdges();
 
@@ -435,6 +436,46 @@ void TstPanelUpgrade::unansweredPacketStopsDownload()
     QCOMPARE(child<QProgressBar>(panel, "progressBar")->value(), 36);
     QVERIFY(child<QPushButton>(panel, "upgradeButton")->isEnabled());
     QVERIFY(child<QPushButton>(panel, "loadUpgradeFileButton")->isEnabled());
+    panel.connection()->disconnectFromHost(false);
+}
+
+void TstPanelUpgrade::downloadNeedsLinkAndUnchangedFile()
+{
+    const QString image = dir->filePath("fw.bin");
+    QVERIFY(makeFirmware(image, { "--name", "CHANGED", "--bank", "1", "--payload-size", "600" }));
+    PtyPair pty;
+    QVERIFY(pty.isValid());
+    PromptRecorder prompts;
+    ConfigurationPanel panel;
+    panel.createCommandHandler(panel.connection());
+    QVERIFY(acceptFirmware(panel, prompts, image));
+    prompts.boxes.clear();
+    QPushButton *download = child<QPushButton>(panel, "loadUpgradeFileButton");
+
+    // No link: nothing to send to.
+    QTest::mouseClick(download, Qt::LeftButton);
+    QCOMPARE(prompts.boxes.size(), 1);
+    QCOMPARE(prompts.boxes[0].title, QString("No connexion found"));
+    QCOMPARE(prompts.boxes[0].text, QString("Please connect to your modulator before."));
+
+    // A payload byte changed after the check: refused before anything goes out.
+    QByteArray bytes = fileBytes(image);
+    bytes[400] = char(bytes[400] ^ 0x01);
+    {
+        QFile f(image);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        QCOMPARE(f.write(bytes), qint64(bytes.size()));
+    }
+    panel.connection()->connectCOMToHost(pty.slavePath());
+    QVERIFY(panel.connection()->isConnected(2));
+    QTest::mouseClick(download, Qt::LeftButton);
+    QCOMPARE(prompts.boxes.size(), 2);
+    QCOMPARE(prompts.boxes[1].title, QString("Critical error"));
+    QCOMPARE(prompts.boxes[1].text, QString("The binary file has changed since it was checked, please load it again"));
+    QTest::qWait(50);
+    QCOMPARE(pty.readAvailable(), QByteArray());
+    QVERIFY(download->isEnabled());
+    QCOMPARE(download->toolTip(), QString("Firmware CHANGED is ready for download"));
     panel.connection()->disconnectFromHost(false);
 }
 
