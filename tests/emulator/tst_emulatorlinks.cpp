@@ -12,7 +12,6 @@
 #include <QNetworkDatagram>
 #include <QNetworkInterface>
 #include <QRegularExpression>
-#include <QSerialPort>
 #include <QTemporaryDir>
 #include <QUdpSocket>
 
@@ -153,19 +152,12 @@ void TstEmulatorLinks::serialReopenAfterTheApplicationCloses()
     QTest::qWait(1000);
     const qint64 used = cpuTicks(emu.process.processId()) - before;
     QVERIFY2(before >= 0 && used < 20, QByteArray::number(used).constData()); // under 0.2 s of CPU in 1 s
-    // The application's own port class opens the slave; the new session starts logged out, so the CR
-    // of a command only wakes the prompt.
-    QSerialPort port;
-    port.setPortName(emu.serialPath);
-    QVERIFY(port.open(QIODevice::ReadWrite) && port.setBaudRate(QSerialPort::Baud115200));
-    port.write("getCoreParameters\n\r");
-    QByteArray got;
-    QElapsedTimer t;
-    for (t.start(); !got.contains('\0') && t.elapsed() < 3000; got += port.readAll())
-        port.waitForReadyRead(100);
-    QCOMPARE(got, nul("Login:"));
-    port.close();
-    QVERIFY(c.openSerial(emu.serialPath) && c.logIn());
+    // A new session starts logged out, so the CR of a command only wakes the prompt.
+    QVERIFY(c.openSerial(emu.serialPath));
+    QCOMPARE(c.ask("getCoreParameters"), nul("Login:"));
+    c.send("admin\r\nkorva\r\n");
+    QCOMPARE(c.message(), nul("Password:"));
+    QCOMPARE(c.message(), nul("Logged in successfully\r\n"));
     QVERIFY(c.ask("getCoreParameters").contains("\r\nCode Rate : 5/6\r\n")); // the device kept its settings
 }
 
