@@ -54,13 +54,6 @@ streaming::~streaming()
     delete loop;
 }
 
-quint64 streaming::tickPeriodUs(quint8 packetsPerDatagram, quint32 bitrate)
-{
-    if (bitrate == 0)
-        return 0;
-    return quint64(packetsPerDatagram * 188 * 8.0 * 0.9 * 1000000.0 / bitrate);
-}
-
 void streaming::startStreaming()
 {
     if (thread->isRunning())

@@ -44,8 +44,6 @@ public:
 
     bool isPaused() const;
     bool fileOpened() const;
-    // Timer tick of the original GUI-timer design, in microseconds: 90 % of one datagram at the bitrate.
-    static quint64 tickPeriodUs(quint8 packetsPerDatagram, quint32 bitrate);
 
     // Figures for progress displays, readable from the GUI thread while the run goes on.
     quint64 datagramsSent() const;
