@@ -20,27 +20,13 @@ QStringList texts(const QList<analysisnode> &nodes)
     return out;
 }
 
-es_entry stream(quint8 type, quint16 pid, quint8 tag = 255)
+// The nodes and all their descendants, depth first.
+QStringList flat(const QList<analysisnode> &nodes)
 {
-    es_entry e;
-    e.stream_type = type;
-    e.elementary_PID = pid;
-    e.first_descriptor_tag = tag;
-    return e;
-}
-
-program_info program(quint16 number, quint16 pmt, quint16 pcr, const QList<es_entry> &streams,
-    const QString &service = QString(), const QString &provider = QString(), quint8 ca = 0)
-{
-    program_info p;
-    p.program_number = number;
-    p.PMT_PID = pmt;
-    p.PCR_PID = pcr;
-    p.es_list = streams;
-    p.service_name = service;
-    p.provider_name = provider;
-    p.free_CA_mode = ca;
-    return p;
+    QStringList out;
+    for (const analysisnode &n : nodes)
+        out += texts({ n }) + flat(n.children);
+    return out;
 }
 
 QString settled(qint64 measured)
@@ -58,7 +44,6 @@ class tst_analysismodel : public QObject
 private slots:
     void formats_data();
     void formats();
-    void fileInformation();
     void programTree();
     void programIcons();
     void pidTree();
@@ -89,6 +74,16 @@ void tst_analysismodel::formats_data()
     QTest::newRow("settle: zero") << settled(0) << "2 10000000";
     QTest::newRow("settle: 65 000 000") << settled(65000000) << "0 65000000";
     QTest::newRow("settle: 65 000 001") << settled(65000001) << "2 10000000";
+    const auto file = [](qint64 measured, analysistree::settlement settlement) {
+        return flat(analysistree::fileInformation(1880000, measured, settlement)).join(" | ");
+    };
+    const QString head = QStringLiteral("File informations [:/data.png] | 1 880 000 bytes | 10 000 packets | "
+                                        "Computed bitrate [:/bitrate.png] | ");
+    QTest::newRow("file, measured") << file(3000000, analysistree::settlement::Measured)
+                                    << head + "Raw bitrate = 3 000 000 bps";
+    QTest::newRow("file, no PCR") << file(-1, analysistree::settlement::NoPcr) << head + "No PCR detected";
+    QTest::newRow("file, calcul error") << file(70000000, analysistree::settlement::CalculError)
+                                        << head + "Raw bitrate = 10 000 000 bps";
 }
 
 void tst_analysismodel::formats()
@@ -98,26 +93,13 @@ void tst_analysismodel::formats()
     QCOMPARE(text, expected);
 }
 
-void tst_analysismodel::fileInformation()
-{
-    const QList<analysisnode> measured
-        = analysistree::fileInformation(1880000, 3000000, analysistree::settlement::Measured);
-    QCOMPARE(texts(measured), (QStringList { "File informations [:/data.png]", "Computed bitrate [:/bitrate.png]" }));
-    QCOMPARE(texts(measured.at(0).children), (QStringList { "1 880 000 bytes", "10 000 packets" }));
-    QCOMPARE(texts(measured.at(1).children), QStringList { "Raw bitrate = 3 000 000 bps" });
-    QCOMPARE(texts(analysistree::fileInformation(1880000, -1, analysistree::settlement::NoPcr).at(1).children),
-        QStringList { "No PCR detected" });
-    QCOMPARE(
-        texts(analysistree::fileInformation(1880000, 70000000, analysistree::settlement::CalculError).at(1).children),
-        QStringList { "Raw bitrate = 10 000 000 bps" });
-}
-
 void tst_analysismodel::programTree()
 {
+    // PMT PID, PCR PID, program number, free_CA_mode, provider, service, then type, PID and first
+    // descriptor tag of each stream.
     const QList<program_info> programs = {
-        program(1, 0x100, 0x101, { stream(0x02, 0x101), stream(0x03, 0x102, 0x0A), stream(0x06, 0x104, 0x56) },
-            QStringLiteral("Chan"), QStringLiteral("Prov"), 1),
-        program(3, 0x555, 0x1FFF, {}),
+        { 0x100, 0x101, 1, 1, "Prov", "Chan", { { 0x02, 0x101 }, { 0x03, 0x102, 0x0A }, { 0x06, 0x104, 0x56 } } },
+        { 0x555, 0x1FFF, 3, 0, "", "", {} },
     };
     const analysisnode top = analysistree::programTree(programs, 4660, QStringLiteral("Home"), 10000000, share, names);
     QCOMPARE(texts({ top }), QStringList { "Network Name : Home ID 4660 [:/ts.png]" });
@@ -146,10 +128,10 @@ void tst_analysismodel::programTree()
 void tst_analysismodel::programIcons()
 {
     // Radio, subtitles only, AC3 (data), AVC video with subtitles.
-    const QList<program_info> programs = { program(1, 0x100, 0x101, { stream(0x04, 0x102), stream(0x0F, 0x103) }),
-        program(2, 0x100, 0x101, { stream(0x06, 0x102, 0x59) }),
-        program(3, 0x100, 0x101, { stream(0x06, 0x102, 0x6A) }),
-        program(4, 0x100, 0x101, { stream(0x1B, 0x101), stream(0x06, 0x102, 0x59) }) };
+    const QList<program_info> programs = { { 0x100, 0x101, 1, 0, "", "", { { 0x04, 0x102 }, { 0x0F, 0x103 } } },
+        { 0x100, 0x101, 2, 0, "", "", { { 0x06, 0x102, 0x59 } } },
+        { 0x100, 0x101, 3, 0, "", "", { { 0x06, 0x102, 0x6A } } },
+        { 0x100, 0x101, 4, 0, "", "", { { 0x1B, 0x101 }, { 0x06, 0x102, 0x59 } } } };
     QStringList icons; // the program's, then its streams'
     for (const analysisnode &p : analysistree::programTree(programs, 1, QString(), 10000000, share, names).children) {
         icons.append(p.icon);
@@ -164,16 +146,13 @@ void tst_analysismodel::programIcons()
 void tst_analysismodel::pidTree()
 {
     const QList<program_info> programs = {
-        program(1, 0x100, 0x101, { stream(0x02, 0x101), stream(0x03, 0x102) }),
-        program(2, 0x555, 0x101, { stream(0x1B, 0x101), stream(0x06, 0x104) }),
+        { 0x100, 0x101, 1, 0, "", "", { { 0x02, 0x101 }, { 0x03, 0x102 } } },
+        { 0x555, 0x101, 2, 0, "", "", { { 0x1B, 0x101 }, { 0x06, 0x104 } } },
     };
     // Met in scan order; shown ascending. PID 257 belongs to both programs and is named after the first.
     const QList<analysisnode> rows = analysistree::pidTree(
         { 0x1FFF, 0x101, 0x104, 0, 0x555, 0x100, 0x102, 0x777 }, programs, 10000000, share, names);
-    QStringList flat;
-    for (const analysisnode &row : rows)
-        flat.append(texts({ row }) + texts(row.children));
-    QCOMPARE(flat,
+    QCOMPARE(flat(rows),
         (QStringList { "0 - (100.000 Kbps)", "PAT [:/data.png]", "256 - (100.000 Kbps)",
             "PMT - Program Number : 1 [:/data.png]", "257 - (5.000 Mbps)", "MPEG-2 Video [:/video.png]",
             "258 - (1.200 Mbps)", "MPEG-1 Audio [:/audio.png]", "260 - (400 bps)", "Private data [:/data.png]",

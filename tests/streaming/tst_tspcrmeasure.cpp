@@ -11,17 +11,13 @@
 
 using namespace pcrstream;
 
-Q_DECLARE_METATYPE(pcrAt)
-
 class tst_tspcrmeasure : public QObject
 {
     Q_OBJECT
 private slots:
     void exactBitrateAndCounts();
-    void bitrate_data();
-    void bitrate();
-    void findSync_data();
-    void findSync();
+    void measure_data();
+    void measure();
 
 private:
     QString write(const QByteArray &bytes);
@@ -61,18 +57,20 @@ void tst_tspcrmeasure::exactBitrateAndCounts()
     QCOMPARE(m.getPacketCount(), quint64(2388));
 }
 
-void tst_tspcrmeasure::bitrate_data()
+void tst_tspcrmeasure::measure_data()
 {
-    QTest::addColumn<QList<pcrAt>>("pcrs");
-    QTest::addColumn<int>("packets");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<qint64>("offset");
+    QTest::addColumn<int>("packets"); // read by the measurement scan
     QTest::addColumn<qint64>("bitrate");
     QTest::addColumn<int>("samples");
     QTest::addColumn<int>("changes");
 
-    QTest::newRow("two PCRs: the only interval is dropped") << regular(2, 265) << 600 << qint64(-1) << 0 << 0;
+    QTest::newRow("two PCRs: the only interval is dropped")
+        << build(regular(2, 265), 600) << 0LL << 600 << -1LL << 0 << 0;
     // Starting four intervals before the 2^33 x 300 wrap: the counter passes zero mid-file.
-    QTest::newRow("wrap") << regular(10, 265, WRAP - ticksAt(4 * 265)) << 2386 << qint64(10000000) << 8 << 0;
-
+    QTest::newRow("wrap") << build(regular(10, 265, WRAP - ticksAt(4 * 265)), 2386) << 0LL << 2386 << 10000000LL << 8
+                          << 0;
     QList<pcrAt> back = regular(10, 265, 5000000000ULL);
     QList<pcrAt> forward = regular(10, 265);
     QList<pcrAt> flagged = regular(10, 265);
@@ -82,16 +80,16 @@ void tst_tspcrmeasure::bitrate_data()
         flagged[k].value += 100000; // a 3.7 ms jump: only the flag tells
     }
     flagged[5].discontinuity = true;
-    QTest::newRow("spliced, clock steps back") << back << 2386 << qint64(10000000) << 7 << 1;
-    QTest::newRow("spliced, clock jumps forward") << forward << 2386 << qint64(10000000) << 7 << 1;
-    QTest::newRow("discontinuity_indicator") << flagged << 2386 << qint64(10000000) << 7 << 0;
+    QTest::newRow("spliced, clock steps back") << build(back, 2386) << 0LL << 2386 << 10000000LL << 7 << 1;
+    QTest::newRow("spliced, clock jumps forward") << build(forward, 2386) << 0LL << 2386 << 10000000LL << 7 << 1;
+    QTest::newRow("discontinuity_indicator") << build(flagged, 2386) << 0LL << 2386 << 10000000LL << 7 << 0;
 
     // P1 repeated at 270 restarts the reference there: the next interval spans 265 packets against
     // 270 packets of clock. The first interval is dropped; the mean of 10e6 x 265/270 and 10e6 is
     // 10e6 x 535/540 = 9 907 407.4.
-    QTest::newRow("equal PCRs") << QList<pcrAt> { { 0, 0 }, { 265, ticksAt(265) }, { 270, ticksAt(265) },
-        { 535, ticksAt(535) }, { 800, ticksAt(800) } }
-                                << 801 << qint64(9907407) << 2 << 1;
+    const QList<pcrAt> equal
+        = { { 0, 0 }, { 265, ticksAt(265) }, { 270, ticksAt(265) }, { 535, ticksAt(535) }, { 800, ticksAt(800) } };
+    QTest::newRow("equal PCRs") << build(equal, 801) << 0LL << 801 << 9907407LL << 2 << 1;
 
     // PID 0x100's first interval is 1000 ticks short but is the file's first sample, so dropped;
     // PID 0x200's intervals, the first ending at packet 270, are all exact.
@@ -100,53 +98,42 @@ void tst_tspcrmeasure::bitrate_data()
         twoPids.append({ k * 265, ticksAt(quint64(k) * 265) + (k == 0 ? 1000 : 0) });
         twoPids.append({ k * 265 + 5, ticksAt(quint64(k) * 265 + 5), 0x200 });
     }
-    QTest::newRow("first sample of any PID dropped") << twoPids << 5 * 265 + 6 << qint64(10000000) << 9 << 0;
-    // The scan stops after 1000 intervals, the first of them dropped.
-    QTest::newRow("sample limit") << regular(1100, 5) << 1100 * 5 << qint64(10000000) << 999 << 0;
+    QTest::newRow("first sample of any PID dropped") << build(twoPids, 1331) << 0LL << 1331 << 10000000LL << 9 << 0;
+    // The 1000th interval ends on packet 5000; the packet after it is read but not processed.
+    QTest::newRow("sample limit") << build(regular(1100, 5), 5500) << 0LL << 5001 << 10000000LL << 999 << 0;
+
+    // Packet grid search: PCRs on packets 0, 265 and 530.
+    const QByteArray packets = build(regular(3, 265), 531);
+    QByteArray stray(100, char(0x00));
+    stray[10] = char(0x47); // a sync byte with no packet 188 bytes on
+    QTest::newRow("offset 100 after a stray 0x47") << stray + packets << 100LL << 531 << 10000000LL << 1 << 0;
+    QTest::newRow("beyond 32767") << QByteArray(40000, char(0xB8)) + packets << 40000LL << 531 << 10000000LL << 1 << 0;
+    QTest::newRow("past the search limit")
+        << QByteArray(int(tspcrmeasure::SYNC_SEARCH_LIMIT) + 10, char(0)) + packets << -1LL << 0 << -1LL << 0 << 0;
+    QTest::newRow("two packets, truncated") << packets.left(2 * 188 - 50) << 0LL << 1 << -1LL << 0 << 0;
+    QTest::newRow("one packet") << packets.left(188) << -1LL << 0 << -1LL << 0 << 0;
+    QTest::newRow("empty") << QByteArray() << -1LL << 0 << -1LL << 0 << 0;
+    QByteArray broken = packets;
+    broken[564] = char(0x48);
+    // The grid resumes on the first packet with three good successors; one interval left, dropped.
+    QTest::newRow("fourth sync byte missing") << broken << 752LL << 527 << -1LL << 0 << 0;
 }
 
-void tst_tspcrmeasure::bitrate()
+void tst_tspcrmeasure::measure()
 {
-    QFETCH(QList<pcrAt>, pcrs);
+    QFETCH(QByteArray, bytes);
+    QFETCH(qint64, offset);
     QFETCH(int, packets);
     QFETCH(qint64, bitrate);
     QFETCH(int, samples);
     QFETCH(int, changes);
-    tspcrmeasure m(nullptr, write(build(pcrs, packets)));
-    QCOMPARE(m.measureBitrate(), bitrate);
-    QCOMPARE(m.getSampleCount(), samples);
-    QCOMPARE(m.getDiscontinuityCount(), changes);
-}
-
-void tst_tspcrmeasure::findSync_data()
-{
-    QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<qint64>("offset");
-    const QByteArray packets = build(regular(3, 265), 531);
-    QByteArray stray(100, char(0x00));
-    stray[10] = char(0x47); // a sync byte with no packet 188 bytes on
-    QTest::newRow("offset 100 after a stray 0x47") << stray + packets << qint64(100);
-    QTest::newRow("beyond 32767") << QByteArray(40000, char(0x47 ^ 0xFF)) + packets << qint64(40000);
-    QTest::newRow("past the search limit")
-        << QByteArray(int(tspcrmeasure::SYNC_SEARCH_LIMIT) + 10, char(0)) + packets << qint64(-1);
-    QTest::newRow("two packets, truncated") << packets.left(2 * 188 - 50) << qint64(0);
-    QTest::newRow("one packet") << packets.left(188) << qint64(-1);
-    QTest::newRow("empty") << QByteArray() << qint64(-1);
-    QByteArray broken = packets;
-    broken[564] = char(0x48);
-    // The grid resumes on the first packet with three good successors.
-    QTest::newRow("fourth sync byte missing") << broken << qint64(4 * 188);
-}
-
-void tst_tspcrmeasure::findSync()
-{
-    QFETCH(QByteArray, bytes);
-    QFETCH(qint64, offset);
     tspcrmeasure m(nullptr, write(bytes));
     QCOMPARE(m.findSync(), offset);
+    QCOMPARE(m.measureBitrate(), bitrate);
     QCOMPARE(m.getSyncOffset(), offset);
-    m.measureBitrate();
-    QCOMPARE(m.getPacketCount(), quint64(offset < 0 ? 0 : (bytes.size() - offset) / 188));
+    QCOMPARE(m.getPacketCount(), quint64(packets));
+    QCOMPARE(m.getSampleCount(), samples);
+    QCOMPARE(m.getDiscontinuityCount(), changes);
 }
 
 QTEST_GUILESS_MAIN(tst_tspcrmeasure)
