@@ -213,6 +213,8 @@ void ConfigurationPanel::startPoll()
     stopPoll();
     statusTimer = new QTimer(this);
     statusTimer->setSingleShot(true);
+    // A coarse timer may fire up to 5 % early; the poll is promised one second after each reply.
+    statusTimer->setTimerType(Qt::PreciseTimer);
     pollLinks = {
         connect(commandHandler, &CommandHandler::inputStatusReady, this, &ConfigurationPanel::setInputState),
         connect(commandHandler, &CommandHandler::allParamReady, this, &ConfigurationPanel::updateConfigFromModulator),
