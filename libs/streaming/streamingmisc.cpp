@@ -4,6 +4,7 @@
 #include "uiprompts.h"
 
 #include <QRegularExpression>
+#include <limits>
 
 namespace {
 const char *const CRITICAL_TITLE = "Critical error";
@@ -95,7 +96,8 @@ void streamingmisc::scramblingGapSlot(QString value)
     } else {
         bool ok = false;
         const qint64 gap = value.toLongLong(&ok);
-        tools.setScramblingGap(ok ? gap : 0);
+        // A gap too long to hold is the longest gap: 0 would replace every packet instead of none.
+        tools.setScramblingGap(ok ? gap : std::numeric_limits<qint64>::max());
     }
     emit streamToolsOptionsChanged(tools);
 }

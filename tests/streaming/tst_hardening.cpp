@@ -46,6 +46,18 @@ private slots:
             QCOMPARE(quint8(loop.nextPacket()[3]) & 0x0F, cc);
     }
 
+    void longestGapInjectsNothing()
+    {
+        // The Testing page turns a gap too long for 64 bits into the longest gap; the reader then passes
+        // every packet (a gap of 0 would replace every one).
+        const QByteArray file = fixture::counterRun(0x100, 50);
+        const QString path = fixture::writeFile(dir, "gap.ts", file);
+        tsloop loop(nullptr, path, 8000000, 0, tsloop::loopEnabled, false, true, true, false,
+            quint64(std::numeric_limits<qint64>::max()), 0, 1);
+        for (int i = 0; i < 120; ++i)
+            QCOMPARE(loop.nextPacket(), file.mid((i % 50) * 188, 188));
+    }
+
     void clocksRunOnAcrossTheWrapAndTheLoop()
     {
         // 1 504 000 bit/s: one packet lasts exactly 1 ms, 27 000 ticks of 27 MHz, 90 ticks of 90 kHz. A 10 s
