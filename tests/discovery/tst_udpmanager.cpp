@@ -199,7 +199,7 @@ void tst_udpManager::discovery_data()
         { QByteArray(), QByteArray("lc\r\n0a-0b-0c-0d-0e-0f\r\n"), QByteArray("two\r\n21-22-23-24-25-26"),
             QByteArray("a\nB1-B2-B3-B4-B5-B6\nc\n"), QByteArray("ok\n31-32-33-34-35-36\n") })
         bad << QString::fromLatin1(d.toHex());
-    QTest::newRow("two emulators") << QStringLiteral("app 1500 own-answer")
+    QTest::newRow("two emulators") << QStringLiteral("app 3000 own-answer")
                                    << QStringList { QStringLiteral("dev1"), QStringLiteral("dev2") } << bad << bound
                                    << QStringList { QStringLiteral("10.77.0.2 (02-4E-52-00-00-01)"),
                                           QStringLiteral("10.77.0.2 (31-32-33-34-35-36)"),
@@ -245,10 +245,11 @@ void tst_udpManager::discovery()
     QCOMPARE(lines.filter(QRegularExpression(QStringLiteral("^(bound|error) "))), report);
     QCOMPARE(lines.filter(QRegularExpression(QStringLiteral("^entries:"))),
         QStringList { QStringLiteral("entries:") + listed.join(QLatin1Char('|')) });
-    // info() ends the wait after the collection time, whatever came or failed (timers may fire 5 % early).
+    // info() ends the wait after the collection time, whatever came or failed (timers may fire 5 % early;
+    // the upper bound only guards against a hang, loose for a loaded machine).
     const int collection = client.section(QLatin1Char(' '), 1, 1).toInt();
     const int elapsed = lines.filter(QRegularExpression(QStringLiteral("^info "))).value(0).mid(5).toInt();
-    QVERIFY2(elapsed >= collection * 95 / 100 && elapsed < collection + 2000, qPrintable(lines.join(QLatin1Char('|'))));
+    QVERIFY2(elapsed >= collection * 95 / 100 && elapsed < collection + 4000, qPrintable(lines.join(QLatin1Char('|'))));
 }
 
 void tst_udpManager::cleanup()

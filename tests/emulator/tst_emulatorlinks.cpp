@@ -228,7 +228,7 @@ void TstEmulatorLinks::refuseMuteChunked()
     // Chunked: the same message in several writes, NUL only at the very end.
     c.reads = 0;
     QCOMPARE(c.ask("getCoreParameters"), defaultCore);
-    QVERIFY2(c.reads >= 3, QByteArray::number(c.reads).constData());
+    QVERIFY2(c.reads >= 2, QByteArray::number(c.reads).constData());
     // Muted after four command lines: no answer, not even a prompt.
     c.send("getID\n\r");
     QCOMPARE(c.drain(600), QByteArray());
@@ -287,7 +287,7 @@ void TstEmulatorLinks::baudPaceDropSerial()
     t.start();
     // 249 bytes at 11.52 bytes per millisecond take at least 21.6 ms on the line.
     QCOMPARE(c.ask("getCoreParameters"), defaultCore);
-    QVERIFY2(c.reads >= 3 && t.elapsed() >= 21,
+    QVERIFY2(c.reads >= 2 && t.elapsed() >= 21,
         qPrintable(QStringLiteral("%1 reads in %2 ms").arg(c.reads).arg(t.elapsed())));
     QCOMPARE(c.ask("setCodeRate 3/4"), nul("OK\r\n"));
     c.drain(3000);
@@ -330,7 +330,7 @@ void TstEmulatorLinks::commandLine()
     const QString out = dir.filePath(QStringLiteral("x.bin"));
     QProcess p;
     p.start(emulatorProgram(), args(qPrintable(options)).replaceInStrings(QStringLiteral("OUT"), out));
-    QVERIFY(p.waitForFinished(5000));
+    QVERIFY(p.waitForFinished(20000));
     QCOMPARE(p.exitCode(), exitCode);
     QCOMPARE(p.readAllStandardError().isEmpty(), exitCode == 0);
     QCOMPARE(p.readAllStandardOutput(), QByteArray());
