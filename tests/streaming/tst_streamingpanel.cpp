@@ -6,6 +6,7 @@
 // ticks of 27 MHz, so a PCR on packet i carries i x 10 800.
 
 #include "configurationpanel.h"
+#include "mainwindowimpl.h"
 #include "promptrecorder.h"
 #include "streaming.h"
 #include "streamingmisc.h"
@@ -94,6 +95,7 @@ private slots:
     void loopButton();
     void wheelSeeks();
     void testingOptionsReachThePage();
+    void mainWindowWiresTheTestingPage();
 
 private:
     template <typename T> T *child(const char *name)
@@ -635,6 +637,15 @@ void tst_streamingpanel::testingOptionsReachThePage()
     QCOMPARE(page->currentTools().getScramblingEna(), true);
     QCOMPARE(page->currentState(), 2);
     child<QPushButton>("stop_pushButton")->click();
+}
+
+void tst_streamingpanel::mainWindowWiresTheTestingPage()
+{
+    MainWindowImpl main;
+    main.testingPage()->findChild<QCheckBox *>(QStringLiteral("Start_Synchro"))->setChecked(false);
+    main.testingPage()->findChild<QLineEdit *>(QStringLiteral("successiveScram"))->setText(QStringLiteral("3"));
+    QCOMPARE(main.streamingPage()->currentTools().getSTARTcorrection(), false);
+    QCOMPARE(main.streamingPage()->currentTools().getSuccessiveScramblingPackets(), qint64(3));
 }
 
 QTEST_MAIN(tst_streamingpanel)
