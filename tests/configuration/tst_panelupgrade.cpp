@@ -177,9 +177,6 @@ void TstPanelUpgrade::fileCheck_data()
     QTest::newRow("unknown bank") << QStringList { "--name", "X", "--bank", "9", "--payload-size", "10" }
                                   << "Firmware details :\n- Size : 10\n- Name : X\n- Product SN : Valid for all "
                                      "products\n- Bank : Unknown bank (code 9)";
-    QTest::newRow("negative bank") << QStringList { "--name", "X", "--bank=-1", "--payload-size", "10" }
-                                   << "Firmware details :\n- Size : 10\n- Name : X\n- Product SN : Valid for all "
-                                      "products\n- Bank : Unknown bank (code -1)";
 }
 
 void TstPanelUpgrade::fileCheck()
