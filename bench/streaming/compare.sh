@@ -9,7 +9,8 @@
 # Figures per sender and rate, medians of RUNS captures of CAPTURE seconds: TS rate error (ppm), p99
 # datagram gap against the ideal gap (10 528 bits / bitrate), the most datagrams in any 1 ms, CPU share of
 # one core (utime + stime of the sender's session from /proc over the capture), datagrams that were not 7
-# packets, continuity errors and PCR accuracy.
+# packets, continuity errors, PCR accuracy, and datagrams the receiving socket itself dropped (losses that
+# are the measuring side's, not the sender's).
 set -euo pipefail
 BUILD_DIR=${1:-build}
 export NERIO_BIN="$BUILD_DIR/bin"
@@ -111,6 +112,7 @@ def one_run(name, path, rate, port):
         "partial": r["partial_datagrams"],
         "cc": r["cc_errors"],
         "acc": r["pcr_accuracy_ns"],
+        "drops": r.get("receiver_drops", 0),
         "stalls": stalls if stalls is not None else float("nan"),
     }
 
@@ -148,13 +150,13 @@ for rate in rates:
         rows.append((name, rate, med))
 
 print(f"{'sender':10} {'Mbit/s':>6} {'rate ppm':>9} {'p99 gap':>8} {'max/1ms':>8} {'CPU %':>6} "
-      f"{'partial':>8} {'CC err':>7} {'PCR acc ns':>10} {'stalls':>6}")
+      f"{'partial':>8} {'CC err':>7} {'PCR acc ns':>10} {'stalls':>6} {'rx drops':>8}")
 for name, rate, m in rows:
     if m is None:
         print(f"{name:10} {rate / 1e6:6g}  no datagrams received")
         continue
     print(f"{name:10} {rate / 1e6:6g} {m['ppm']:9.1f} {m['p99']:7.2f}x {m['permsec']:8g} {m['cpu']:6.1f} "
-          f"{m['partial']:8g} {m['cc']:7g} {m['acc']:10.0f} {m['stalls']:6g}")
+          f"{m['partial']:8g} {m['cc']:7g} {m['acc']:10.0f} {m['stalls']:6g} {m['drops']:8g}")
 print(f"(medians of {runs} runs of {capture:g} s; p99 gap as a multiple of the ideal gap)")
 shutil.rmtree(work, ignore_errors=True)
 EOF

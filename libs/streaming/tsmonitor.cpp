@@ -165,6 +165,7 @@ tsmonitor::report tsmonitor::finish() const
     r.rtpDatagrams = rtpDatagrams;
     r.partialDatagrams = partialDatagrams;
     r.rtpSequenceErrors = rtpSequenceErrors;
+    r.receiverDrops = receiverDrops;
     r.seconds = (lastArrival - firstArrival) / 1e9;
     r.ccErrors = ccErrors;
     r.syncByteErrors = syncByteErrors;
@@ -276,6 +277,7 @@ QJsonObject tsmonitor::report::toJson() const
     o.insert(QStringLiteral("rtp_datagrams"), qint64(rtpDatagrams));
     o.insert(QStringLiteral("partial_datagrams"), qint64(partialDatagrams));
     o.insert(QStringLiteral("rtp_sequence_errors"), qint64(rtpSequenceErrors));
+    o.insert(QStringLiteral("receiver_drops"), qint64(receiverDrops));
     o.insert(QStringLiteral("seconds"), seconds);
     o.insert(QStringLiteral("bitrate"), bitrate);
     o.insert(QStringLiteral("gap_mean_us"), gapMeanUs);
@@ -307,6 +309,8 @@ QString tsmonitor::report::toText() const
     out.setRealNumberPrecision(1);
     out << "datagrams        " << datagrams << " (" << rtpDatagrams << " RTP, " << partialDatagrams
         << " not 7 packets, " << rtpSequenceErrors << " RTP sequence errors)\n";
+    if (receiverDrops)
+        out << "receiver drops   " << receiverDrops << " datagrams lost in this receiver's socket queue\n";
     out << "packets          " << packets << " over " << seconds << " s\n";
     out << "TS bitrate       " << qint64(std::llround(bitrate)) << " bit/s\n";
     out << "datagram gap     mean " << gapMeanUs << " us, p50 " << gapP50Us << ", p99 " << gapP99Us << ", max "

@@ -18,6 +18,7 @@ public:
         quint64 rtpDatagrams = 0;
         quint64 partialDatagrams = 0; // payload not 7 whole packets
         quint64 rtpSequenceErrors = 0;
+        quint64 receiverDrops = 0; // datagrams the receiving socket itself dropped (its queue was full)
         double seconds = 0; // first to last arrival
         double bitrate = 0; // TS bit/s, least-squares slope of bytes over arrival time
         double gapMeanUs = 0;
@@ -47,6 +48,8 @@ public:
 
     void datagram(const uchar *data, int size, qint64 arrivalNs);
     report finish() const;
+    // Drops the receiving socket reports: losses that are the measuring side's, not the sender's.
+    void setReceiverDrops(quint64 value) { receiverDrops = value; }
 
     static constexpr double MAX_PCR_INTERVAL_MS = 40.0;
     static constexpr double MAX_PCR_ACCURACY_NS = 500.0;
@@ -67,6 +70,7 @@ private:
     quint64 rtpDatagrams = 0;
     quint64 partialDatagrams = 0;
     quint64 rtpSequenceErrors = 0;
+    quint64 receiverDrops = 0;
     int nextSequence = -1;
     qint64 firstArrival = 0;
     qint64 lastArrival = 0;

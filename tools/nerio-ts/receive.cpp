@@ -30,7 +30,8 @@ const char HELP[]
       "Receives a transport stream over UDP (plain or RTP) and measures it: TS bitrate, datagram gaps\n"
       "(p50/p99/max), the most datagrams in any 1 ms, continuity-counter errors, sync byte errors and\n"
       "sync losses, PCR repetition (TR 101 290: <= 40 ms), PCR accuracy against the byte position at the\n"
-      "stream's constant rate (+/- 500 ns) and PCR arrival jitter. Arrival times are the kernel's.\n"
+      "stream's constant rate (+/- 500 ns) and PCR arrival jitter. Arrival times are the kernel's; datagrams\n"
+      "the receiving socket itself had to drop are reported apart.\n"
       "\n"
       "  --listen ADDR:PORT  address and port to receive on; a multicast address is joined\n"
       "  --seconds S         measure S seconds from the first datagram (default: until Ctrl-C)\n"
@@ -111,8 +112,10 @@ int runReceive(const QStringList &args)
     const int on = 1;
     setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     setsockopt(fd, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on);
-    // A deep buffer so that our own scheduling delays never drop what the sender sent.
-    const int buffer = 16 << 20;
+    // A deep buffer so that our own scheduling delays never drop what the sender sent, and the kernel's
+    // count of what it dropped anyway, so such losses are not blamed on the sender.
+    const int buffer = 64 << 20;
+    setsockopt(fd, SOL_SOCKET, SO_RXQ_OVFL, &on, sizeof on);
     if (setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &buffer, sizeof buffer) != 0)
         setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &buffer, sizeof buffer);
     sockaddr_in local {};
@@ -171,6 +174,11 @@ int runReceive(const QStringList &args)
             continue;
         qint64 arrival = -1;
         for (cmsghdr *c = CMSG_FIRSTHDR(&message); c; c = CMSG_NXTHDR(&message, c)) {
+            if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SO_RXQ_OVFL) {
+                quint32 dropped = 0;
+                std::memcpy(&dropped, CMSG_DATA(c), sizeof dropped);
+                monitor.setReceiverDrops(dropped);
+            }
             if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS) {
                 timespec ts;
                 std::memcpy(&ts, CMSG_DATA(c), sizeof ts);
