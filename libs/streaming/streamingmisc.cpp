@@ -6,7 +6,8 @@
 #include <QRegularExpression>
 #include <limits>
 
-namespace {
+namespace
+{
 const char *const CRITICAL_TITLE = "Critical error";
 const char *const PID_REFUSED = "Please enter correct PID value : 0 < PID < 8191";
 

@@ -6,7 +6,8 @@
 
 #include <QWidget>
 
-namespace Ui {
+namespace Ui
+{
 class streamingmisc;
 }
 

@@ -23,7 +23,8 @@
 #include <QSignalBlocker>
 #include <QStandardItemModel>
 
-namespace {
+namespace
+{
 const char *const ICON_PLAY = ":/play.png";
 const char *const ICON_PAUSE = ":/pause.png";
 const char *const ICON_LOOP = ":/loop.png";
@@ -36,18 +37,18 @@ const char *const BITRATE_RANGE_ERROR
     = "Bitrate calcul error. Please check the following condition : \n100 000 < bitrate < 65 000 000";
 const char *const ADDRESS_RANGE_ERROR
     = "IP Streaming Address Error. Please check the following condition : \n224.0.0.0 < IP Address < 239.255.255.255";
-const char *const NO_MODULATOR_ADDRESS
-    = "The modulator's IP input address is not known yet. Please connect to your modulator or uncheck \"Same as modulator\".";
+const char *const NO_MODULATOR_ADDRESS = "The modulator's IP input address is not known yet. Please connect to your "
+                                         "modulator or uncheck \"Same as modulator\".";
 const char *const OPEN_ERROR = "Unable to open transport stream file";
-const char *const NO_PCR_WARNING
-    = "No PCR detected, please enter bitrate manualy. Default bitrate value is : 10 Mbps";
+const char *const NO_PCR_WARNING = "No PCR detected, please enter bitrate manualy. Default bitrate value is : 10 Mbps";
 const char *const CALCUL_ERROR = "Bitrate calcul error. Default bitrate value is : 10 Mbps";
 
 const char *const BITRATE_PATTERN = "^[0-9]{1,8}$";
 const char *const PORT_PATTERN = "^[0-9]{1,5}$";
 // The dots match any character: only edits that keep a whole four-part address are accepted.
-const char *const ADDRESS_PATTERN = "^((25[0-5]|2[0-4][0-9]|[01]?[0-9][0-9]?).)((25[0-5]|2[0-4][0-9]|[01]?[0-9][0-9]?).){2}"
-                                    "(25[0-5]|2[0-4][0-9]|[01]?[0-9][0-9]?)$";
+const char *const ADDRESS_PATTERN
+    = "^((25[0-5]|2[0-4][0-9]|[01]?[0-9][0-9]?).)((25[0-5]|2[0-4][0-9]|[01]?[0-9][0-9]?).){2}"
+      "(25[0-5]|2[0-4][0-9]|[01]?[0-9][0-9]?)$";
 constexpr int PORT_RANGE = 65536;
 constexpr int MIN_MULTICAST_FIRST_BYTE = 224;
 constexpr int MAX_MULTICAST_FIRST_BYTE = 239;
@@ -282,7 +283,7 @@ void streamingpanel::startStreaming()
     const quint16 port = quint16(portText.toInt() % PORT_RANGE);
 
     engine = new streaming(this, syncOffset, loopState, fileName, quint32(bitrate), tools, rtpEnabled,
-                           QHostAddress(address), port, PACKETS_PER_DATAGRAM);
+        QHostAddress(address), port, PACKETS_PER_DATAGRAM);
     // Timestamps of each stream follow its own program's clock when the clock stage rewrites them.
     for (const program_info &program : qAsConst(programs)) {
         if (program.PCR_PID >= 0x1FFF)
@@ -303,8 +304,8 @@ void streamingpanel::startStreaming()
     ui->play_pause_pushButton->setIcon(icon(ICON_PAUSE));
     ui->padlock_info->setIcon(icon(ICON_PADLOCK_CLOSED));
     slider->setEnabled(true);
-    for (QWidget *field : std::initializer_list<QWidget *>{ ui->ipConfig_checkBox, ui->bitrate_line,
-                                                           ui->address_lineEdit, ui->ipPortLine, ui->RTPEna })
+    for (QWidget *field : std::initializer_list<QWidget *> {
+             ui->ipConfig_checkBox, ui->bitrate_line, ui->address_lineEdit, ui->ipPortLine, ui->RTPEna })
         field->setEnabled(false);
 }
 
@@ -446,8 +447,8 @@ void streamingpanel::setNewStreamingTools(streamingtools &streamParam)
 
 void streamingpanel::on_file_pushButton_clicked()
 {
-    const QString path = UiPrompts::openFileName(this, tr("Load transport file"), fileName,
-                                                 QStringLiteral("TS files *.ts (*.ts)"));
+    const QString path
+        = UiPrompts::openFileName(this, tr("Load transport file"), fileName, QStringLiteral("TS files *.ts (*.ts)"));
     if (path.isEmpty())
         return;
     if (!fileName.isEmpty() && engine)
@@ -472,7 +473,8 @@ void streamingpanel::on_file_pushButton_clicked()
         measure = new tspcrmeasure(this, path);
         const qint64 sync = measure->findSync();
         if (sync > std::numeric_limits<qint16>::max())
-            qCWarning(lcStreaming) << "first packet start" << sync << "beyond the reader's offset range; reading from 0";
+            qCWarning(lcStreaming) << "first packet start" << sync
+                                   << "beyond the reader's offset range; reading from 0";
         syncOffset = sync > 0 && sync <= std::numeric_limits<qint16>::max() ? qint16(sync) : qint16(0);
         measured = measure->measureBitrate();
         settled = analysistree::settleBitrate(measured, bitrate);
@@ -502,8 +504,9 @@ void streamingpanel::rebuildProgramTrees()
     const tspcrmeasure *scan = measure;
     const auto share = [scan](quint16 pid) { return scan->pidShare(pid); };
     const tsparser *parser = measure->getParser();
-    fillModel(programTreeModel, { analysistree::programTree(programs, parser->transport_stream_id(),
-                                                            parser->network_name(), bitrate, share, names) });
+    fillModel(programTreeModel,
+        { analysistree::programTree(
+            programs, parser->transport_stream_id(), parser->network_name(), bitrate, share, names) });
     ui->treeView_2->expandToDepth(0);
     fillModel(pidTreeModel, analysistree::pidTree(measure->getPidList(), programs, bitrate, share, names));
 }

@@ -11,7 +11,8 @@
 #include "analysisnode.h"
 #include "program_info.h"
 
-namespace Ui {
+namespace Ui
+{
 class streamingpanel;
 }
 

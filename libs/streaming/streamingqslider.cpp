@@ -9,7 +9,8 @@
 
 #include <cmath>
 
-namespace {
+namespace
+{
 const char *const SEEKER_IMAGE = ":/seeker.png";
 // The bubble sits above the slider, in the coordinates of the slider's group box.
 constexpr int BUBBLE_LEFT = 2;

@@ -27,7 +27,8 @@
 #include <QSignalSpy>
 #include <QtTest>
 
-namespace {
+namespace
+{
 const QString LOCKED_188_TIP = QStringLiteral("Locked (188 bytes packets)");
 const QString NO_DATA_TIP = QStringLiteral("Loss of signal");
 
@@ -146,8 +147,8 @@ void tst_endtoend::identityAndParameters()
     QCOMPARE(find<QLabel>(config, "typeLabel")->text(), QStringLiteral("Nerio DVB-T modulator"));
     QCOMPARE(config->serialNumberText(), QStringLiteral("NR0042"));
     const QJsonObject state = deviceState();
-    QTRY_COMPARE_WITH_TIMEOUT(config->multicastAddressText(), state.value(QStringLiteral("ipMulticastAddress")).toString(),
-                              10000);
+    QTRY_COMPARE_WITH_TIMEOUT(
+        config->multicastAddressText(), state.value(QStringLiteral("ipMulticastAddress")).toString(), 10000);
     QCOMPARE(config->portText(), QString::number(state.value(QStringLiteral("ipPort")).toInt()));
     const Mux *codeRate = config->selectors().at(2);
     QCOMPARE(codeRate->items.value(codeRate->index), state.value(QStringLiteral("codeRate")).toString());

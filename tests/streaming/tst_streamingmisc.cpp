@@ -146,9 +146,9 @@ void tst_streamingmisc::loopAdaptationChecks()
     QCOMPARE(spy->count(), 2);
     QCOMPARE(read(page->options()), true);
     // The other two stay as they were.
-    QCOMPARE(page->options().getCCcorrection() && page->options().getPCRcorrection()
-                 && page->options().getSTARTcorrection(),
-             true);
+    QCOMPARE(
+        page->options().getCCcorrection() && page->options().getPCRcorrection() && page->options().getSTARTcorrection(),
+        true);
 }
 
 void tst_streamingmisc::rawModeGatesOptions()
@@ -200,12 +200,18 @@ void tst_streamingmisc::gapField_data()
     QTest::addColumn<QString>("typed");
     QTest::addColumn<QString>("shown");
     QTest::addColumn<qint64>("gap");
-    QTest::newRow("12a") << "12a" << "12" << qint64(12);
-    QTest::newRow("zero") << "0" << "0" << qint64(0);
-    QTest::newRow("empty keeps last") << "" << "" << qint64(1000);
-    QTest::newRow("does not fit") << "99999999999999999999" << "99999999999999999999" << qint64(9223372036854775807LL);
-    QTest::newRow("51 digits") << QString(51, QLatin1Char('1')) << QString(50, QLatin1Char('1')) << qint64(9223372036854775807LL);
-    QTest::newRow("int64 max") << "9223372036854775807" << "9223372036854775807" << qint64(9223372036854775807LL);
+    QTest::newRow("12a") << "12a"
+                         << "12" << qint64(12);
+    QTest::newRow("zero") << "0"
+                          << "0" << qint64(0);
+    QTest::newRow("empty keeps last") << ""
+                                      << "" << qint64(1000);
+    QTest::newRow("does not fit") << "99999999999999999999"
+                                  << "99999999999999999999" << qint64(9223372036854775807LL);
+    QTest::newRow("51 digits") << QString(51, QLatin1Char('1')) << QString(50, QLatin1Char('1'))
+                               << qint64(9223372036854775807LL);
+    QTest::newRow("int64 max") << "9223372036854775807"
+                               << "9223372036854775807" << qint64(9223372036854775807LL);
 }
 
 void tst_streamingmisc::gapField()
@@ -225,10 +231,14 @@ void tst_streamingmisc::successiveField_data()
     QTest::addColumn<QString>("typed");
     QTest::addColumn<QString>("shown");
     QTest::addColumn<qint64>("count");
-    QTest::newRow("5") << "5" << "5" << qint64(5);
-    QTest::newRow("0 becomes 1") << "0" << "1" << qint64(1);
-    QTest::newRow("7x") << "7x" << "7" << qint64(7);
-    QTest::newRow("does not fit") << "99999999999999999999" << "1" << qint64(1);
+    QTest::newRow("5") << "5"
+                       << "5" << qint64(5);
+    QTest::newRow("0 becomes 1") << "0"
+                                 << "1" << qint64(1);
+    QTest::newRow("7x") << "7x"
+                        << "7" << qint64(7);
+    QTest::newRow("does not fit") << "99999999999999999999"
+                                  << "1" << qint64(1);
 }
 
 void tst_streamingmisc::successiveField()
@@ -248,13 +258,20 @@ void tst_streamingmisc::pidField_data()
     QTest::addColumn<QString>("shown");
     QTest::addColumn<int>("pid");
     QTest::addColumn<bool>("box");
-    QTest::newRow("9000") << "9000" << "8191" << 8191 << true;
-    QTest::newRow("8191") << "8191" << "8191" << 8191 << false;
-    QTest::newRow("8192") << "8192" << "8191" << 8191 << true;
-    QTest::newRow("0") << "0" << "0" << 0 << false;
-    QTest::newRow("256") << "256" << "256" << 256 << false;
-    QTest::newRow("5 digits") << "12345" << "1234" << 1234 << false;
-    QTest::newRow("hex") << "0x1" << "0" << 0 << false;
+    QTest::newRow("9000") << "9000"
+                          << "8191" << 8191 << true;
+    QTest::newRow("8191") << "8191"
+                          << "8191" << 8191 << false;
+    QTest::newRow("8192") << "8192"
+                          << "8191" << 8191 << true;
+    QTest::newRow("0") << "0"
+                       << "0" << 0 << false;
+    QTest::newRow("256") << "256"
+                         << "256" << 256 << false;
+    QTest::newRow("5 digits") << "12345"
+                              << "1234" << 1234 << false;
+    QTest::newRow("hex") << "0x1"
+                         << "0" << 0 << false;
 }
 
 void tst_streamingmisc::pidField()

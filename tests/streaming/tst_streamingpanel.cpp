@@ -27,7 +27,8 @@
 #include <QUdpSocket>
 #include <QtTest>
 
-namespace {
+namespace
+{
 constexpr quint16 VIDEO_PID = 0x100;
 constexpr quint16 AUDIO_PID = 0x101;
 constexpr quint16 PMT_PID = 0x1000;
@@ -39,8 +40,8 @@ QByteArray cbrStream(bool withPcr)
 {
     QList<QByteArray> packets;
     packets += tsbuild::packetize(0, tsbuild::patSection(7, { { 1, PMT_PID } }));
-    packets += tsbuild::packetize(
-        PMT_PID, tsbuild::pmtSection(1, withPcr ? VIDEO_PID : 0x1FFF, { { 0x02, VIDEO_PID, {} }, { 0x03, AUDIO_PID, {} } }));
+    packets += tsbuild::packetize(PMT_PID,
+        tsbuild::pmtSection(1, withPcr ? VIDEO_PID : 0x1FFF, { { 0x02, VIDEO_PID, {} }, { 0x03, AUDIO_PID, {} } }));
     int vcc = 0;
     int acc = 0;
     for (int i = 2; i < PACKETS; ++i) {
@@ -161,8 +162,8 @@ void tst_streamingpanel::aimAtReceiver()
 {
     receiver = new QUdpSocket;
     QVERIFY(receiver->bind(QHostAddress::LocalHost, 0));
-    config->setIPConfigFromDevice(QStringLiteral("multicast"), QString(), QStringLiteral("127.0.0.1"),
-                                  QString::number(receiver->localPort()));
+    config->setIPConfigFromDevice(
+        QStringLiteral("multicast"), QString(), QStringLiteral("127.0.0.1"), QString::number(receiver->localPort()));
     child<QCheckBox>("ipConfig_checkBox")->setChecked(true);
 }
 
@@ -180,7 +181,7 @@ void tst_streamingpanel::formAsCreated()
     QCOMPARE(child<QPushButton>("stop_pushButton")->toolTip(), QStringLiteral("Stop"));
     QCOMPARE(child<QLineEdit>("address_lineEdit")->text(), QStringLiteral("239.0.0.0"));
     QCOMPARE(child<QLineEdit>("address_lineEdit")->toolTip(),
-             QStringLiteral("Address must be between 224.0.0.0 and 239.255.255.255"));
+        QStringLiteral("Address must be between 224.0.0.0 and 239.255.255.255"));
     QCOMPARE(child<QLineEdit>("ipPortLine")->text(), QStringLiteral("1234"));
     QVERIFY(child<QLineEdit>("file_lineEdit")->isReadOnly());
     QCOMPARE(child<QCheckBox>("RTPEna")->text(), QStringLiteral("Enable RTP"));
@@ -228,10 +229,14 @@ void tst_streamingpanel::bitrateField_data()
     QTest::addColumn<QString>("typed");
     QTest::addColumn<QString>("shown");
     QTest::addColumn<qint64>("bitrate");
-    QTest::newRow("1x") << "1x" << "1" << qint64(1);
-    QTest::newRow("grouped paste") << "12 345 678" << "12 345 678" << qint64(12345678);
-    QTest::newRow("nine digits") << "123456789" << "12345678" << qint64(12345678);
-    QTest::newRow("letters only") << "ab" << "" << qint64(0);
+    QTest::newRow("1x") << "1x"
+                        << "1" << qint64(1);
+    QTest::newRow("grouped paste") << "12 345 678"
+                                   << "12 345 678" << qint64(12345678);
+    QTest::newRow("nine digits") << "123456789"
+                                 << "12345678" << qint64(12345678);
+    QTest::newRow("letters only") << "ab"
+                                  << "" << qint64(0);
 }
 
 void tst_streamingpanel::bitrateField()
@@ -319,7 +324,7 @@ void tst_streamingpanel::bitrateBoundsAtPlay()
     if (plays) {
         QVERIFY(prompts->boxes.isEmpty());
         QCOMPARE(child<QLabel>("negCurrentTime_label")->text(),
-                 QLatin1Char('-') + streamingQSlider::timeText(quint64(duration)));
+            QLatin1Char('-') + streamingQSlider::timeText(quint64(duration)));
         // The broadcast options are locked while the run lasts.
         for (const char *name : { "ipConfig_checkBox", "bitrate_line", "address_lineEdit", "ipPortLine", "RTPEna" })
             QVERIFY2(!page->findChild<QWidget *>(QString::fromLatin1(name))->isEnabled(), name);
@@ -337,7 +342,8 @@ void tst_streamingpanel::bitrateBoundsAtPlay()
         QCOMPARE(prompts->boxes.first().icon, QMessageBox::Critical);
         QCOMPARE(prompts->boxes.first().title, QStringLiteral("Critical error"));
         QCOMPARE(prompts->boxes.first().text,
-                 QStringLiteral("Bitrate calcul error. Please check the following condition : \n100 000 < bitrate < 65 000 000"));
+            QStringLiteral(
+                "Bitrate calcul error. Please check the following condition : \n100 000 < bitrate < 65 000 000"));
     }
 }
 
@@ -351,8 +357,8 @@ void tst_streamingpanel::addressCheckAtPlay()
     QCOMPARE(prompts->boxes.size(), 1);
     QCOMPARE(prompts->boxes.first().title, QStringLiteral("Critical error"));
     QCOMPARE(prompts->boxes.first().text,
-             QStringLiteral("IP Streaming Address Error. Please check the following condition : \n224.0.0.0 < IP Address < "
-                            "239.255.255.255"));
+        QStringLiteral("IP Streaming Address Error. Please check the following condition : \n224.0.0.0 < IP Address < "
+                       "239.255.255.255"));
 
     // With "Same as modulator" the own address is not looked at: the run goes to the device's.
     prompts->boxes.clear();
@@ -393,8 +399,8 @@ void tst_streamingpanel::loadShowsTrees()
     QCOMPARE(page->seekSlider()->maximum(), 1);
 
     QCOMPARE(printed(page->fileModel()),
-             QStringList({ "File informations", "  470 000 bytes", "  2 500 packets", "Computed bitrate",
-                           "  Raw bitrate = 3 760 000 bps" }));
+        QStringList({ "File informations", "  470 000 bytes", "  2 500 packets", "Computed bitrate",
+            "  Raw bitrate = 3 760 000 bps" }));
     QVERIFY(!page->fileModel()->item(0)->isEditable());
     QVERIFY(child<QTreeView>("treeView")->isExpanded(page->fileModel()->index(1, 0)));
 
@@ -435,7 +441,7 @@ void tst_streamingpanel::loadWithoutPcr()
     QCOMPARE(prompts->boxes.first().icon, QMessageBox::Warning);
     QCOMPARE(prompts->boxes.first().title, QStringLiteral("Warning"));
     QCOMPARE(prompts->boxes.first().text,
-             QStringLiteral("No PCR detected, please enter bitrate manualy. Default bitrate value is : 10 Mbps"));
+        QStringLiteral("No PCR detected, please enter bitrate manualy. Default bitrate value is : 10 Mbps"));
     QCOMPARE(printed(page->fileModel()).at(4), QStringLiteral("  No PCR detected"));
     QCOMPARE(page->currentBitrate(), qint64(10000000));
     QCOMPARE(child<QLineEdit>("bitrate_line")->text(), QStringLiteral("10 000 000"));
@@ -474,8 +480,8 @@ void tst_streamingpanel::pageAgreesWithTool()
     const QStringList toolLines = QString::fromUtf8(analyze.readAllStandardOutput()).split(QLatin1Char('\n'));
 
     load(cbrPath);
-    const QStringList pageLines = printed(page->fileModel()) + QStringList{ QString() } + printed(page->programModel())
-        + QStringList{ QString() } + printed(page->pidModel()) + QStringList{ QString() };
+    const QStringList pageLines = printed(page->fileModel()) + QStringList { QString() } + printed(page->programModel())
+        + QStringList { QString() } + printed(page->pidModel()) + QStringList { QString() };
     QCOMPARE(pageLines, toolLines);
 }
 
@@ -528,10 +534,11 @@ void tst_streamingpanel::playPauseDragStop()
     QCOMPARE(seeks.at(1).at(0).toInt(), 10);
     QTRY_VERIFY_WITH_TIMEOUT(!page->currentEngine()->isPaused(), 2000);
     // The run reports the new place (10 s, then one report per second of stream).
-    const QStringList expected{ "00:00:10", "00:00:11", "00:00:12" };
+    const QStringList expected { "00:00:10", "00:00:11", "00:00:12" };
     QTRY_VERIFY_WITH_TIMEOUT(expected.contains(child<QLabel>("posCurrentTime_label")->text()), 5000);
     const int shown = expected.indexOf(child<QLabel>("posCurrentTime_label")->text()) + 10;
-    QCOMPARE(child<QLabel>("negCurrentTime_label")->text(), QLatin1Char('-') + streamingQSlider::timeText(quint64(37 - shown)));
+    QCOMPARE(child<QLabel>("negCurrentTime_label")->text(),
+        QLatin1Char('-') + streamingQSlider::timeText(quint64(37 - shown)));
 
     play->click(); // pause, then stop from paused
     QCOMPARE(page->currentState(), 1);
@@ -599,7 +606,7 @@ void tst_streamingpanel::wheelSeeks()
     QSignalSpy seeks(page, &streamingpanel::moveSliderAllowed);
     auto wheel = [&](int delta) {
         QWheelEvent event(QPointF(5, 5), slider->mapToGlobal(QPoint(5, 5)), QPoint(), QPoint(0, delta), Qt::NoButton,
-                          Qt::NoModifier, Qt::NoScrollPhase, false);
+            Qt::NoModifier, Qt::NoScrollPhase, false);
         QApplication::sendEvent(slider, &event);
     };
     wheel(120);
