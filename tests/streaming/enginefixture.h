@@ -10,49 +10,41 @@
 namespace fixture
 {
 
-// Payload-only packet (adaptation_field_control 1) with the given PID and continuity counter; the payload
-// bytes carry the packet's serial number so a test can tell which file packet went out.
-inline QByteArray packet(quint16 pid, quint8 cc, quint32 serial = 0)
+// A 188-byte packet of 0xFF with its header: PID, adaptation_field_control and continuity counter.
+inline QByteArray header(quint16 pid, quint8 control, quint8 cc)
 {
     QByteArray p(188, char(0xFF));
     p[0] = 0x47;
     p[1] = char((pid >> 8) & 0x1F);
     p[2] = char(pid & 0xFF);
-    p[3] = char(0x10 | (cc & 0x0F));
-    p[4] = char(serial >> 24);
-    p[5] = char(serial >> 16);
-    p[6] = char(serial >> 8);
-    p[7] = char(serial);
+    p[3] = char(control << 4 | (cc & 0x0F));
     return p;
 }
 
-// Adaptation-field-only packet (control 2), 183 bytes of adaptation field.
+// Payload-only packet with the given PID and continuity counter; the payload bytes carry the packet's
+// serial number so a test can tell which file packet went out.
+inline QByteArray packet(quint16 pid, quint8 cc, quint32 serial = 0)
+{
+    QByteArray p = header(pid, 1, cc);
+    for (int i = 0; i < 4; ++i)
+        p[4 + i] = char(serial >> (24 - 8 * i));
+    return p;
+}
+
+// Adaptation-field-only packet, 183 bytes of adaptation field.
 inline QByteArray adaptationOnly(quint16 pid, quint8 cc)
 {
-    QByteArray p(188, char(0xFF));
-    p[0] = 0x47;
-    p[1] = char((pid >> 8) & 0x1F);
-    p[2] = char(pid & 0xFF);
-    p[3] = char(0x20 | (cc & 0x0F));
-    p[4] = char(183);
-    p[5] = 0x00;
-    return p;
+    return header(pid, 2, cc).replace(4, 2, QByteArray::fromHex("b700"));
 }
 
 // Packet with a PCR (adaptation field of 7 bytes, then payload). base is 33 bits, extension 0..299.
 inline QByteArray pcrPacket(quint16 pid, quint8 cc, quint64 base, quint16 extension)
 {
-    QByteArray p(188, char(0xFF));
-    p[0] = 0x47;
-    p[1] = char((pid >> 8) & 0x1F);
-    p[2] = char(pid & 0xFF);
-    p[3] = char(0x30 | (cc & 0x0F));
+    QByteArray p = header(pid, 3, cc);
     p[4] = 7;
     p[5] = 0x10;
-    p[6] = char(base >> 25);
-    p[7] = char(base >> 17);
-    p[8] = char(base >> 9);
-    p[9] = char(base >> 1);
+    for (int i = 0; i < 4; ++i)
+        p[6 + i] = char(base >> (25 - 8 * i));
     p[10] = char(((base & 1) << 7) | 0x7E | (extension >> 8));
     p[11] = char(extension & 0xFF);
     return p;

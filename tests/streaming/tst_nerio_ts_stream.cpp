@@ -140,6 +140,8 @@ private slots:
         QCOMPARE(fixture::pcrOf(second.mid(2 * 188, 188)), quint64(300000 + 284256));
         QCOMPARE(fixture::timestampOf(second.mid(3 * 188, 188), 13), quint64(90947));
         QCOMPARE(fixture::timestampOf(second.mid(3 * 188, 188), 18), quint64(87347));
+        QCOMPARE(quint8(second[3 * 188 + 13]) >> 4, 3); // prefix nibbles kept
+        QCOMPARE(quint8(second[3 * 188 + 18]) >> 4, 1);
     }
 };
 

@@ -32,8 +32,7 @@ private:
     std::unique_ptr<tsloop> reader(const QString &path, bool cc, bool start = true, qint16 offset = 0,
         quint64 bitrate = 8000000, int loopState = tsloop::loopEnabled)
     {
-        return std::make_unique<tsloop>(
-            nullptr, path, bitrate, offset, loopState, cc, start, false, false, 1000, 0, 1);
+        return std::make_unique<tsloop>(nullptr, path, bitrate, offset, loopState, cc, start, false, false, 1000, 0, 1);
     }
 
     struct Chain {
@@ -332,25 +331,19 @@ private slots:
         QCOMPARE(hits, (QList<bool> { false, false, true, false }));
     }
 
-    void pcrFieldCodecsMatchHandDecodedBytes()
+    void fieldCodecsMatchHandDecodedBytes()
     {
-        // base 0x1_2345_6789 (33 bits), extension 0x123: bytes 91 A2 B3 C4 FF 23 (bit 0 of base in b10's top
-        // bit, six reserved ones, extension bit 8).
-        QByteArray p = fixture::pcrPacket(0x100, 0, 0x123456789ULL, 0x123);
+        // PCR base 0x1_2345_6789 (33 bits), extension 0x123: bytes 91 A2 B3 C4 FF 23 (bit 0 of base in b10's top
+        // bit, six reserved ones, extension bit 8). PTS 0x1_0000_0001 with prefix 0011: bit 32 lands in t0 bit 3,
+        // so 39 00 01 00 03. The fixture's own codec is the yardstick of every other clock check.
+        const QByteArray p = fixture::pcrPacket(0x100, 0, 0x123456789ULL, 0x123);
         QCOMPARE(p.mid(6, 6).toHex(), QByteArray("91a2b3c4ff23"));
-        const uchar *u = reinterpret_cast<const uchar *>(p.constData());
-        QVERIFY(tsstamp::hasPcr(u));
-        QCOMPARE(tsstamp::readPcr(u), 0x123456789ULL * 300 + 0x123);
-        QByteArray q(188, 0);
-        tsstamp::writePcr(reinterpret_cast<uchar *>(q.data()), 0x123456789ULL * 300 + 0x123);
-        QCOMPARE(q.mid(6, 6), p.mid(6, 6));
-        // PTS 0x1_0000_0001 with prefix 0011: bit 32 lands in t0 bit 3, so 39 00 01 00 03.
+        QCOMPARE(tsstamp::readPcr(reinterpret_cast<const uchar *>(p.constData())), 0x123456789ULL * 300 + 0x123);
         QByteArray t = fixture::timestamp(3, 0x100000001ULL);
         QCOMPARE(t.toHex(), QByteArray("3900010003"));
         QCOMPARE(tsstamp::readTimestamp(reinterpret_cast<const uchar *>(t.constData())), 0x100000001ULL);
-        QByteArray w = QByteArray::fromHex("1000000000");
-        tsstamp::writeTimestamp(reinterpret_cast<uchar *>(w.data()), 0x1FFFFFFFFULL);
-        QCOMPARE(w.toHex(), QByteArray("1fffffffff"));
+        tsstamp::writeTimestamp(reinterpret_cast<uchar *>(t.data()), 0x1FFFFFFFFULL);
+        QCOMPARE(t.toHex(), QByteArray("3fffffffff"));
     }
 
     void pcrContinuesAcrossTheWrapWithCorrection()
@@ -380,51 +373,32 @@ private slots:
 
     void clockArithmeticIsWideAndWrapsModuloTheFieldWidth()
     {
-        // 10^11 bytes at 65 Mbit/s: 10^11 * 216e6 / 65e6 = 332 307 692 307 ticks (quotient truncated), past the
-        // 2^64 limit of a 64-bit product (8.5e10 bytes).
-        QCOMPARE(tsstamp::regeneratedPcr(0, 100000000000ULL, 65000000), 332307692307ULL);
-        // Five days at 65 Mbit/s = 3.51e12 bytes = 432 000 s = 1.1664e13 ticks, reduced modulo
-        // 2^33 * 300 = 2 576 980 377 600: 11 664 000 000 000 - 4 * 2 576 980 377 600 = 1 356 078 489 600.
+        // (tst_hardening adds the values next to the 64-bit limits.) Five days at 65 Mbit/s = 3.51e12 bytes =
+        // 432 000 s = 1.1664e13 ticks (bytes * 216e6 is past 2^64), reduced modulo 2^33 * 300 = 2 576 980 377 600:
+        // 11 664 000 000 000 - 4 * 2 576 980 377 600 = 1 356 078 489 600.
         QCOMPARE(tsstamp::regeneratedPcr(0, 65000000ULL / 8 * 432000, 65000000), quint64(1356078489600ULL));
-        // One packet at 65 Mbit/s is 624 ticks (624.7 truncated): the PCR wraps to the start of its range.
-        QCOMPARE(tsstamp::regeneratedPcr(2576980377600ULL - 100, 188, 65000000), quint64(524));
-        // PTS near 2^33 shifted forward by 100 ticks wraps to 99; a PCR offset across the PCR wrap counts the
-        // short way round (+300 ticks = +1); a negative offset.
-        QCOMPARE(tsstamp::shiftedTimestamp(0x1FFFFFFFFULL, 30000, 0), quint64(99));
+        // A PCR offset across the PCR wrap counts the short way round (+300 ticks = +1); a negative offset.
         QCOMPARE(tsstamp::shiftedTimestamp(5, 150, 2576980377600ULL - 150), quint64(6));
         QCOMPARE(tsstamp::shiftedTimestamp(5, 0, 600), quint64(3));
-        // RTP: 90 kHz of the run clock; 60 hours = 216 000 s * 90 000 = 19 440 000 000, low 32 bits
+        // RTP: 90 kHz of the run clock, truncated; 60 hours = 216 000 s * 90 000 = 19 440 000 000, low 32 bits
         // 2 260 130 816 (ns * 90 000 overflows 64 bits).
-        QCOMPARE(tsudpsend::rtpTimestamp(11111), quint32(0)); // 0.99 of a tick
+        QCOMPARE(tsudpsend::rtpTimestamp(11111), quint32(0));
         QCOMPARE(tsudpsend::rtpTimestamp(11112), quint32(1));
         QCOMPARE(tsudpsend::rtpTimestamp(216000LL * 1000000000), quint32(2260130816U));
     }
 
-    void timestampsShiftWithTheirProgramsPcr()
+    void timestampsOfNoProgramAreKept()
     {
-        // PID 0x100: PCR 1000 * 300 at packet 0; packet 1 on PID 0x101 starts a PES with PTS 9000 and DTS 6000.
-        // Second pass: the PCR becomes 1000*300 + 2 packets (3008 bits) at 8 Mbit/s = 10 152 ticks; the offset
-        // is 10 152 / 300 = 33 (90 kHz, truncated), so PTS 9033 and DTS 6033.
+        // PCR on 0x100, then a PES on 0x101 that no program claims: on the second pass the PCR has moved on
+        // (the shift of a program's PTS/DTS is checked through nerio-ts, which maps PIDs from the PMT), the
+        // PES keeps its PTS.
         const QByteArray file = fixture::pcrPacket(0x100, 0, 1000, 0) + fixture::pesPacket(0x101, 0, 9000, 6000);
-        const QString path = fixture::writeFile(dir, "pes.ts", file);
-        auto loop = reader(path, false);
+        auto loop = reader(fixture::writeFile(dir, "pes.ts", file), false);
         tsstamp stamp(loop.get(), 8000000, true);
-        stamp.setPcrPidOf(0x101, 0x100);
-        stamp.nextPacket();
-        QByteArray pes = stamp.nextPacket();
-        QCOMPARE(fixture::timestampOf(pes, 13), quint64(9000));
-        QCOMPARE(fixture::pcrOf(stamp.nextPacket()), quint64(1000 * 300 + 10152));
-        pes = stamp.nextPacket();
-        QCOMPARE(fixture::timestampOf(pes, 13), quint64(9033));
-        QCOMPARE(fixture::timestampOf(pes, 18), quint64(6033));
-        QCOMPARE(quint8(pes[13]) >> 4, 3); // prefix nibbles kept
-        QCOMPARE(quint8(pes[18]) >> 4, 1);
-        // A PID outside every program keeps its timestamps.
-        auto loop2 = reader(path, false);
-        tsstamp stamp2(loop2.get(), 8000000, true);
-        for (int i = 0; i < 3; ++i)
-            stamp2.nextPacket();
-        QCOMPARE(fixture::timestampOf(stamp2.nextPacket(), 13), quint64(9000));
+        for (int i = 0; i < 2; ++i)
+            stamp.nextPacket();
+        QCOMPARE(fixture::pcrOf(stamp.nextPacket()), quint64(1000 * 300 + 10152)); // + 3008 bits at 8 Mbit/s
+        QCOMPARE(fixture::timestampOf(stamp.nextPacket(), 13), quint64(9000));
     }
 
     void headerPastThePacketEndIsLeftAlone()
@@ -493,13 +467,6 @@ private slots:
         now += 50000000;
         c.sender->sendDue();
         QCOMPARE(c.sender->datagramsSent(), quint64(2));
-        QCOMPARE(c.sender->stalls(), quint64(1));
-        // Pause: the clock restarts, nothing is made up; the RTP clock restarts too while the sequence goes on.
-        c.sender->resetClock();
-        now += 10000000000;
-        c.sender->sendDue();
-        QCOMPARE(c.sender->datagramsSent(), quint64(3));
-        QCOMPARE(c.sender->datagram().mid(2, 6).toHex(), QByteArray("000200000000"));
         QCOMPARE(c.sender->stalls(), quint64(1));
     }
 };

@@ -32,8 +32,8 @@ private:
     {
         const QString path
             = fixture::writeFile(dir, QString("run%1.ts").arg(packets), fixture::counterRun(0x100, packets));
-        auto r = std::make_unique<streaming>(nullptr, 0, tsloop::loopEnabled, path, bitrate, &tools, rtp,
-            QHostAddress::LocalHost, receiver.port(), 7);
+        auto r = std::make_unique<streaming>(
+            nullptr, 0, tsloop::loopEnabled, path, bitrate, &tools, rtp, QHostAddress::LocalHost, receiver.port(), 7);
         r->startStreaming();
         return r;
     }

@@ -26,44 +26,40 @@ class tst_tsmonitor : public QObject
 {
     Q_OBJECT
 
+    // Whole 7-packet datagrams of the bytes, one a millisecond.
+    static tsmonitor::report feed(const QByteArray &all)
+    {
+        tsmonitor m;
+        for (int at = 0; at + 7 * 188 <= all.size(); at += 7 * 188)
+            m.datagram(bytes(all) + at, 7 * 188, at / (7 * 188) * 1000000);
+        return m.finish();
+    }
+
 private slots:
-    void continuityCounting()
+    void continuityAndSync()
     {
         // PID 0x100: 0, 1, 2, 2 (legal duplicate), 2 (error), 3, adaptation-only 3 (fine), adaptation-only 5
         // (error), 9 (error: 5 + 1 expected), discontinuity-flagged 0 (accepted), 1. Null packets never count.
         QByteArray discontinuity = fixture::pcrPacket(0x100, 0, 0, 0);
         discontinuity[5] = char(0x80);
-        const QList<QByteArray> packets = { fixture::packet(0x100, 0), fixture::packet(0x100, 1),
-            fixture::packet(0x100, 2), fixture::packet(0x100, 2), fixture::packet(0x100, 2), fixture::packet(0x100, 3),
-            fixture::adaptationOnly(0x100, 3), fixture::adaptationOnly(0x100, 5), fixture::packet(0x100, 9),
-            discontinuity, fixture::packet(0x100, 1), fixture::packet(0x1FFF, 7), fixture::packet(0x1FFF, 2) };
         QByteArray all;
-        for (const QByteArray &p : packets)
-            all += p;
-        all += fixture::packet(0x1FFF, 0);
-        tsmonitor m;
-        m.datagram(bytes(all.left(7 * 188)), 7 * 188, 0);
-        m.datagram(bytes(all.mid(7 * 188)), 7 * 188, 1000000);
-        const tsmonitor::report r = m.finish();
+        for (int cc : { 0, 1, 2, 2, 2, 3 })
+            all += fixture::packet(0x100, quint8(cc));
+        all += fixture::adaptationOnly(0x100, 3) + fixture::adaptationOnly(0x100, 5) + fixture::packet(0x100, 9)
+            + discontinuity + fixture::packet(0x100, 1) + fixture::packet(0x1FFF, 7) + fixture::packet(0x1FFF, 2)
+            + fixture::packet(0x1FFF, 0);
+        tsmonitor::report r = feed(all);
         QCOMPARE(r.ccErrors, quint64(3));
         QCOMPARE(r.packets, quint64(14));
         QCOMPARE(r.partialDatagrams, quint64(0));
-    }
 
-    void syncByteErrorsAndLosses()
-    {
-        // bad, good, bad, bad (loss 1), 5 good (regained), bad, bad (loss 2), good.
+        // bad, good, bad, bad (loss 1), 5 good (regained), bad, bad (loss 2), good, good, good.
         const QByteArray bad(188, char(0x87));
         const QByteArray good = fixture::packet(0x1FFF, 0);
-        QByteArray all = bad + good + bad + bad;
+        all = bad + good + bad + bad;
         for (int i = 0; i < 5; ++i)
             all += good;
-        all += bad + bad + good;
-        all += good + good; // 14 packets: two datagrams
-        tsmonitor m;
-        m.datagram(bytes(all), 7 * 188, 0);
-        m.datagram(bytes(all) + 7 * 188, 7 * 188, 1);
-        const tsmonitor::report r = m.finish();
+        r = feed(all + bad + bad + good + good + good);
         QCOMPARE(r.syncByteErrors, quint64(5));
         QCOMPARE(r.syncLosses, quint64(2));
     }
