@@ -1,0 +1,120 @@
+#pragma once
+// Shared set-up of the Configuration page tests: widget lookup, message boxes as text, small files, and
+// nerio-emulator on a pseudo-terminal with its wire log, to which a panel connects and logs in.
+
+#include "configurationpanel.h"
+#include "promptrecorder.h"
+
+#include <QFile>
+#include <QIcon>
+#include <QProcess>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QtTest>
+
+template <typename T> T *child(const QObject *parent, const char *name)
+{
+    T *w = parent->findChild<T *>(QLatin1String(name));
+    if (!w)
+        qFatal("missing widget %s", name);
+    return w;
+}
+
+inline QImage iconImage(const QIcon &icon)
+{
+    return icon.pixmap(QSize(32, 32)).toImage();
+}
+
+// Every box asked so far as "<icon>|<title>|<text>", so one comparison checks count, kind and wording.
+inline QStringList shownBoxes(const PromptRecorder &prompts)
+{
+    static const char *const icons[] = { "none", "information", "warning", "critical", "question" };
+    QStringList out;
+    for (const UiPrompts::Box &box : prompts.boxes)
+        out << QString("%1|%2|%3").arg(QLatin1String(icons[qBound(0, int(box.icon), 4)]), box.title, box.text);
+    return out;
+}
+
+inline QByteArray fileBytes(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
+}
+
+inline bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
+}
+
+inline QString emulatorProgram()
+{
+    return qEnvironmentVariable("NERIO_BIN_DIR") + "/nerio-emulator";
+}
+
+// One nerio-emulator, on a pseudo-terminal logging its wire to a file of its own unless told otherwise;
+// stopped when the object goes.
+class Emulator
+{
+public:
+    explicit Emulator(const QStringList &extra = {}, bool serial = true)
+    {
+        process.setProgram(emulatorProgram());
+        process.setArguments((serial ? QStringList { "--serial", "--log", dir.filePath("wire.log") } : QStringList()) + extra);
+        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        process.start();
+        QByteArray out;
+        QElapsedTimer timer;
+        timer.start();
+        while (process.waitForStarted(5000) && timer.elapsed() < 10000 && !out.contains("ready\n")) {
+            process.waitForReadyRead(200);
+            out += process.readAllStandardOutput();
+        }
+        for (const QByteArray &line : out.split('\n'))
+            if (line.startsWith("serial: "))
+                path = QString::fromLocal8Bit(line.mid(8).trimmed());
+        ready = out.contains("ready\n") && (!serial || !path.isEmpty());
+    }
+    // Whatever has not ended three seconds after the request is killed by QProcess itself.
+    ~Emulator()
+    {
+        process.terminate();
+        process.waitForFinished(3000);
+    }
+
+    // Lines the emulator received from the given one on, from its log ("<time> <link> < <line>"); with
+    // times, each line is prefixed by its ISO time stamp and a space.
+    QStringList received(int from = 0, bool withTimes = false) const
+    {
+        QStringList out;
+        for (const QByteArray &raw : fileBytes(dir.filePath("wire.log")).split('\n')) {
+            const QString text = QString::fromLatin1(raw);
+            const int marker = text.indexOf(QLatin1String(" < "));
+            if (marker >= 0)
+                out << (withTimes ? text.section(' ', 0, 0) + ' ' : QString()) + text.mid(marker + 3);
+        }
+        return out.mid(from);
+    }
+
+    QTemporaryDir dir;
+    QProcess process;
+    QString path;
+    bool ready = false;
+};
+
+// Points the panel at the port and clicks connect; true once the first poll has read the identity, false
+// as soon as the link is closed again (refused login) or after five seconds.
+inline bool connectPanel(ConfigurationPanel &panel, const QString &port, int commandTimeoutMs = 1000)
+{
+    panel.createCommandHandler(panel.connection());
+    panel.commandEngine()->setTimeoutInterval(commandTimeoutMs);
+    panel.setCOMPort(port);
+    QTest::mouseClick(child<QPushButton>(&panel, "loginButton"), Qt::LeftButton);
+    const auto serial = [&] { return panel.serialNumberText() == QLatin1String("NR0042"); };
+    return QTest::qWaitFor([&] { return serial() || !panel.connection()->isConnected(2); }, 5000) && serial();
+}
+
+inline void clickLogin(ConfigurationPanel &panel)
+{
+    QTest::mouseClick(child<QPushButton>(&panel, "loginButton"), Qt::LeftButton);
+}
