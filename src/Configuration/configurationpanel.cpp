@@ -63,6 +63,20 @@ QPoint centredOn(const QWidget *dialog, const QWidget *anchor)
     const QRect frame(window->mapToGlobal(QPoint(0, 0)), window->size());
     return frame.center() - QPoint(dialog->width() / 2, dialog->height() / 2);
 }
+
+// The panel's dialogs are created per click, centred on the page, initialised from it and deleted when
+// closed; nothing else keeps them.
+template<typename Dialog>
+void openDialog(ConfigurationPanel *panel)
+{
+    auto *dialog = new Dialog();
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setWindowModality(Qt::ApplicationModal);
+    dialog->move(centredOn(dialog, panel));
+    dialog->setPanel(panel);
+    dialog->initFromPanel();
+    dialog->show();
+}
 }
 
 ConfigurationPanel::ConfigurationPanel(QWidget *parent)
@@ -331,45 +345,22 @@ void ConfigurationPanel::resetUiStatus()
 
 void ConfigurationPanel::configFreq()
 {
-    auto *dialog = new DialogFreq();
-    // Created per click; nothing else keeps it.
-    dialog->setAttribute(Qt::WA_DeleteOnClose);
-    dialog->setWindowModality(Qt::ApplicationModal);
-    dialog->move(centredOn(dialog, this));
-    dialog->setPanel(this);
-    dialog->initFromPanel();
-    dialog->show();
+    openDialog<DialogFreq>(this);
 }
 
 void ConfigurationPanel::configIP()
 {
-    auto *dialog = new DialogIp();
-    dialog->setAttribute(Qt::WA_DeleteOnClose);
-    dialog->setWindowModality(Qt::ApplicationModal);
-    dialog->move(centredOn(dialog, this));
-    dialog->setPanel(this);
-    dialog->initFromPanel();
-    dialog->show();
+    openDialog<DialogIp>(this);
 }
 
 void ConfigurationPanel::configLoginIP()
 {
-    auto *dialog = new DialogLoginIp();
-    dialog->setWindowModality(Qt::ApplicationModal);
-    dialog->move(centredOn(dialog, this));
-    dialog->setPanel(this);
-    dialog->initFromPanel();
-    dialog->show();
+    openDialog<DialogLoginIp>(this);
 }
 
 void ConfigurationPanel::configSerialIP()
 {
-    auto *dialog = new DialogLoginSerial();
-    dialog->setWindowModality(Qt::ApplicationModal);
-    dialog->move(centredOn(dialog, this));
-    dialog->setPanel(this);
-    dialog->initFromPanel();
-    dialog->show();
+    openDialog<DialogLoginSerial>(this);
 }
 
 void ConfigurationPanel::saveConfigToXML()
