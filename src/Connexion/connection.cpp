@@ -142,21 +142,13 @@ void Connection::readCOM()
     if (received.isEmpty())
         return;
     qCDebug(lcLinkTraffic) << "COM read :" << received.toHex(' ');
-    // Bytes are kept raw until the message is complete, so a character cut between two reads is decoded
-    // whole. The terminating NULs frame messages on the wire; kept in the text they would make the last
-    // value of a reading differ from the same reading received over telnet.
-    for (const char c : received) {
-        if (c != '\r' && c != '\0')
-            comBuffer.append(c);
-    }
-    if (received.endsWith('\0')) {
-        const QString msg = QString::fromLocal8Bit(comBuffer);
-        comBuffer.clear();
+    const std::optional<QByteArray> complete = comFramer.feed(received);
+    if (complete) {
+        const QString msg = QString::fromLocal8Bit(*complete);
         qCDebug(lcLink) << "COM received : " << msg;
         incomingData(msg);
-    } else if (comBuffer.size() > MAX_COM_BUFFER) {
-        qCWarning(lcLink) << "Serial input of" << comBuffer.size() << "bytes without a message end, discarded";
-        comBuffer.clear();
+    } else if (comFramer.discarded() > 0) {
+        qCWarning(lcLink) << "Serial input of" << comFramer.discarded() << "bytes without a message end, discarded";
     }
 }
 
@@ -219,7 +211,7 @@ void Connection::closeSerial()
     port->disconnect(this);
     port->close();
     port->deleteLater();
-    comBuffer.clear();
+    comFramer.clear();
 }
 
 void Connection::getIPList(QList<QString> &list) const

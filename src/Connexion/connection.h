@@ -10,6 +10,8 @@
 #include <QSerialPort>
 #include <QString>
 
+#include "serialframer.h"
+
 class QTelnetPerso;
 
 class Connection : public QObject
@@ -26,7 +28,7 @@ public:
 
     static constexpr int EXIT_WAIT_MS = 1000;
     // A device that never ends a message with NUL must not grow the buffer without bound.
-    static constexpr int MAX_COM_BUFFER = 1 << 20;
+    static constexpr int MAX_COM_BUFFER = SerialFramer::DEFAULT_MAX_HELD;
     static constexpr int MAX_RECENT_ADDRESS_LENGTH = 15;
 
     Connection(QObject *parent, bool loginRequired);
@@ -68,5 +70,5 @@ private:
     QTelnetPerso *telnet = nullptr;
     QSerialPort *serial = nullptr;
     int loginState = WaitLogin;
-    QByteArray comBuffer;
+    SerialFramer comFramer;
 };
