@@ -45,7 +45,7 @@ streaming::~streaming()
 {
     thread->requestStop();
     emit terminator();
-    thread->wait();
+    thread->waitFinished();
     if (timerPeriodActive)
         pacingclock::endRun();
     delete thread;

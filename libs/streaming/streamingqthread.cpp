@@ -4,39 +4,45 @@
 #include "streaminglog.h"
 #include "tsudpsend.h"
 
-#include <QMutexLocker>
+#include <chrono>
 
 streamingQThread::streamingQThread(QObject *parent)
     : QThread(parent)
-    , wakeCondition(new QWaitCondition)
 {
 }
 
 streamingQThread::~streamingQThread()
 {
     requestStop();
+    waitFinished();
+}
+
+void streamingQThread::waitFinished()
+{
     wait();
-    delete wakeCondition;
+    // QThread::wait() synchronises through Qt's own lock, which ThreadSanitizer cannot see; taking the mutex
+    // that run() takes last makes the hand-over of the sender and its counters visible to it.
+    const std::lock_guard<std::mutex> locker(mutex);
 }
 
 void streamingQThread::requestStop()
 {
-    QMutexLocker locker(&mutex);
+    std::unique_lock<std::mutex> locker(mutex);
     stopRequested = true;
-    wakeCondition->wakeAll();
+    wakeCondition.notify_all();
 }
 
 void streamingQThread::toggle()
 {
-    QMutexLocker locker(&mutex);
+    std::unique_lock<std::mutex> locker(mutex);
     paused = !paused;
-    wakeCondition->wakeAll();
+    wakeCondition.notify_all();
 }
 
 void streamingQThread::timerExpired()
 {
-    QMutexLocker locker(&mutex);
-    wakeCondition->wakeAll();
+    std::unique_lock<std::mutex> locker(mutex);
+    wakeCondition.notify_all();
 }
 
 void streamingQThread::run()
@@ -51,9 +57,9 @@ void streamingQThread::run()
         if (paused) {
             // A paused run restarts its schedule on resume: nothing of the pause is made up.
             sender->resetClock();
-            QMutexLocker locker(&mutex);
+            std::unique_lock<std::mutex> locker(mutex);
             if (!stopRequested && paused)
-                wakeCondition->wait(&mutex, maxWaitMs);
+                wakeCondition.wait_for(locker, std::chrono::milliseconds(maxWaitMs));
             continue;
         }
         const qint64 deadline = sender->sendDue();
@@ -61,13 +67,15 @@ void streamingQThread::run()
         if (remaining > fineSleepNs) {
             // Long gaps (low bitrates) wait where a stop or a pause can end them at once; the last stretch
             // is slept on the clock.
-            QMutexLocker locker(&mutex);
+            std::unique_lock<std::mutex> locker(mutex);
             if (!stopRequested && !paused)
-                wakeCondition->wait(&mutex, ulong(qMin<qint64>(maxWaitMs, (remaining - fineSleepNs) / 1000000 + 1)));
+                wakeCondition.wait_for(locker,
+                    std::chrono::milliseconds(qMin<qint64>(maxWaitMs, (remaining - fineSleepNs) / 1000000 + 1)));
             continue;
         }
         if (remaining > 0)
             pacingclock::sleepUntil(deadline);
     }
     sender->closeSocket();
+    const std::lock_guard<std::mutex> locker(mutex);
 }

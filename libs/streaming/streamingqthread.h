@@ -3,11 +3,11 @@
 // datagram is due, so nothing in the GUI thread (a modal box, a blocking connect) can stall or bunch the
 // stream. The GUI thread only flips the pause flag, asks for the stop and wakes the thread.
 
-#include <QMutex>
 #include <QThread>
-#include <QWaitCondition>
 
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 
 class tsudpsend;
 
@@ -22,6 +22,8 @@ public:
     void setSender(tsudpsend *value) { sender = value; }
     // GUI thread: ask the loop to end and wake it; the caller then wait()s.
     void requestStop();
+    // QThread::wait(), plus the hand-over that makes the thread's last writes visible to race checkers.
+    void waitFinished();
     bool isPaused() const { return paused.load(); }
     bool realtimeGranted() const { return realtime.load(); }
 
@@ -41,7 +43,8 @@ private:
     std::atomic<bool> stopRequested { false };
     std::atomic<bool> paused { false };
     std::atomic<bool> realtime { false };
-    QWaitCondition *wakeCondition;
-    QMutex mutex;
+    // Standard primitives rather than QMutex/QWaitCondition: their pthread calls are what ThreadSanitizer sees.
+    std::condition_variable wakeCondition;
+    std::mutex mutex;
     tsudpsend *sender = nullptr;
 };

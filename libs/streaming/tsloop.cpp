@@ -3,7 +3,6 @@
 #include "streaminglog.h"
 
 #include <QFile>
-#include <QMutexLocker>
 
 #include <cstring>
 
@@ -176,7 +175,7 @@ void tsloop::resetInjection()
 
 void tsloop::newPositionFileSet(int value)
 {
-    QMutexLocker locker(&lock);
+    const std::lock_guard<std::mutex> locker(lock);
     const quint64 seconds = value < 0 ? 0 : quint64(value);
     currentSeconds = seconds;
     quint64 bytes = seconds * bitrate / 8;
@@ -190,53 +189,53 @@ void tsloop::newPositionFileSet(int value)
 
 void tsloop::setCCcorrection(bool value)
 {
-    QMutexLocker locker(&lock);
+    const std::lock_guard<std::mutex> locker(lock);
     CCcorrection = value;
 }
 
 void tsloop::setSTARTcorrection(bool value)
 {
-    QMutexLocker locker(&lock);
+    const std::lock_guard<std::mutex> locker(lock);
     STARTcorrection = value;
 }
 
 void tsloop::setLoopState(int value)
 {
-    QMutexLocker locker(&lock);
+    const std::lock_guard<std::mutex> locker(lock);
     loopState = value;
 }
 
 void tsloop::setScramblingEna(bool value)
 {
-    QMutexLocker locker(&lock);
+    const std::lock_guard<std::mutex> locker(lock);
     scramblingEna = value;
     resetInjection();
 }
 
 void tsloop::setScramblingOnPIDEna(bool value)
 {
-    QMutexLocker locker(&lock);
+    const std::lock_guard<std::mutex> locker(lock);
     scramblingOnPIDEna = value;
     resetInjection();
 }
 
 void tsloop::setScramblingGap(quint64 value)
 {
-    QMutexLocker locker(&lock);
+    const std::lock_guard<std::mutex> locker(lock);
     scramblingGap = value;
     resetInjection();
 }
 
 void tsloop::setSuccessiveScramblingPackets(quint64 value)
 {
-    QMutexLocker locker(&lock);
+    const std::lock_guard<std::mutex> locker(lock);
     successiveScramblingPackets = value;
     resetInjection();
 }
 
 void tsloop::setPIDnumber(quint16 value)
 {
-    QMutexLocker locker(&lock);
+    const std::lock_guard<std::mutex> locker(lock);
     PIDnumber = value;
     resetInjection();
 }

@@ -5,9 +5,10 @@
 // called from the GUI thread and take that lock themselves.
 
 #include <QByteArray>
-#include <QMutex>
 #include <QObject>
 #include <QString>
+
+#include <mutex>
 
 class QFile;
 
@@ -30,7 +31,7 @@ public:
     // file with no whole packet after its start, 0 when the file is not open).
     int readPacket(uchar *out);
 
-    QMutex &pipelineLock() { return lock; }
+    std::mutex &pipelineLock() { return lock; }
 
     void setCCcorrection(bool value);
     void setSTARTcorrection(bool value);
@@ -59,7 +60,8 @@ private:
     void resetInjection();
     void forgetIncomingCounters();
 
-    QMutex lock;
+    // A standard mutex rather than QMutex: its pthread calls are what ThreadSanitizer sees.
+    std::mutex lock;
     QFile *file = nullptr;
     quint64 bitrate;
     qint16 startOffset;

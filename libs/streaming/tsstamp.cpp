@@ -3,7 +3,6 @@
 #include "muldiv.h"
 #include "tsloop.h"
 
-#include <QMutexLocker>
 
 #include <cstring>
 
@@ -177,7 +176,7 @@ void tsstamp::timestampStage(uchar *p)
 
 void tsstamp::setPcrCorrection(bool value)
 {
-    QMutexLocker locker(&loop->pipelineLock());
+    const std::lock_guard<std::mutex> locker(loop->pipelineLock());
     pcrCorrection = value;
 }
 
@@ -185,6 +184,6 @@ void tsstamp::setPcrPidOf(quint16 elementaryPid, quint16 pcrPid)
 {
     if (elementaryPid >= 8192)
         return;
-    QMutexLocker locker(&loop->pipelineLock());
+    const std::lock_guard<std::mutex> locker(loop->pipelineLock());
     pcrPidOf[elementaryPid] = pcrPid < 8192 ? pcrPid : NO_PCR_PID;
 }

@@ -5,7 +5,6 @@
 #include "streaminglog.h"
 #include "tsstamp.h"
 
-#include <QMutex>
 #include <QUdpSocket>
 
 namespace

@@ -12,8 +12,8 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <mutex>
 
-class QMutex;
 class QUdpSocket;
 class tsstamp;
 
@@ -44,7 +44,7 @@ public:
     void setClock(std::function<qint64()> clock);
     // Lock held while one datagram's packets are fetched, so GUI-thread seeks and option changes land
     // between datagrams.
-    void setPipelineLock(QMutex *lock) { pipelineLock = lock; }
+    void setPipelineLock(std::mutex *lock) { pipelineLock = lock; }
 
     quint64 datagramsSent() const { return datagramCount.load(std::memory_order_relaxed); }
     quint64 packetsSent() const { return packetCount.load(std::memory_order_relaxed); }
@@ -71,7 +71,7 @@ private:
     qint64 rtpOrigin = 0;
     quint64 stallsBefore = 0;
     std::function<qint64()> clock;
-    QMutex *pipelineLock = nullptr;
+    std::mutex *pipelineLock = nullptr;
 
     std::atomic<quint64> datagramCount { 0 };
     std::atomic<quint64> packetCount { 0 };
