@@ -2,10 +2,14 @@
 // datagrams; no socket), and a writer of constant-bitrate test files for the loopback comparison.
 //
 //   streaming_bench pipeline [--seconds S]            packets/s through the pipeline against 65 Mbit/s
+//   streaming_bench wake-cost [--bitrate N] [--spin NS] [--seconds S]   the pacing thread's sleep alone:
+//                                                     CPU share and wake-up precision of one sleepUntil() per
+//                                                     datagram at that bitrate (no packet, no socket)
 //   streaming_bench make-file OUT --bitrate N --seconds S   a CBR file: PAT, PMT, video PID 0x100 with a
 //                                                     PCR every 20 ms and PES with PTS/DTS every 40 ms,
 //                                                     audio PID 0x101, null packets
 
+#include "pacingclock.h"
 #include "streamingtools.h"
 #include "tsloop.h"
 #include "tsstamp.h"
@@ -20,6 +24,11 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <vector>
+
+#ifdef Q_OS_UNIX
+#include <sys/resource.h>
+#endif
 
 namespace
 {
@@ -167,6 +176,50 @@ int pipeline(double seconds)
     return 0;
 }
 
+double threadCpuSeconds()
+{
+#if defined(Q_OS_LINUX)
+    rusage usage {};
+    getrusage(RUSAGE_THREAD, &usage);
+    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+#else
+    return 0;
+#endif
+}
+
+// What one wake-up per datagram costs on this machine, whatever the sender does around it: the floor of
+// the pacing thread's CPU share at that bitrate.
+int wakeCost(quint64 bitrate, qint64 spinNs, double seconds)
+{
+    const qint64 period = qint64(10528 * 1e9 / double(bitrate));
+    const int count = int(seconds * 1e9 / double(period));
+    pacingclock::prepareThread();
+    std::vector<qint64> sent;
+    sent.reserve(size_t(count));
+    const double cpu0 = threadCpuSeconds();
+    const qint64 origin = pacingclock::nowNs();
+    qint64 lateness = 0;
+    for (int k = 0; k < count; ++k) {
+        const qint64 due = origin + qint64(k) * period;
+        pacingclock::sleepUntil(due, spinNs);
+        const qint64 now = pacingclock::nowNs();
+        lateness += now - due;
+        sent.push_back(now);
+    }
+    const double elapsed = (pacingclock::nowNs() - origin) / 1e9;
+    const double cpu = threadCpuSeconds() - cpu0;
+    std::vector<qint64> gaps;
+    for (size_t i = 1; i < sent.size(); ++i)
+        gaps.push_back(sent[i] - sent[i - 1]);
+    std::sort(gaps.begin(), gaps.end());
+    const auto ratio = [&](double q) { return gaps.empty() ? 0.0 : gaps[size_t(q * double(gaps.size() - 1))] / double(period); };
+    std::printf("wake-cost: %.1f Mbit/s, period %lld ns, spin %lld ns: %d wakes, CPU %.1f %% of one core, %.1f us per wake; "
+                "gap p50 %.2fx p99 %.2fx max %.1fx of the period; mean lateness %.1f us\n",
+        bitrate / 1e6, static_cast<long long>(period), static_cast<long long>(spinNs), count, cpu / elapsed * 100,
+        count ? cpu / count * 1e6 : 0.0, ratio(0.5), ratio(0.99), ratio(1.0), count ? lateness / 1e3 / count : 0.0);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -194,6 +247,25 @@ int main(int argc, char *argv[])
             seconds = args[3].toDouble();
         return pipeline(seconds > 0 ? seconds : 3);
     }
-    QTextStream(stderr) << "usage: streaming_bench pipeline [--seconds S] | make-file OUT --bitrate N --seconds S\n";
+    if (args.size() >= 2 && args[1] == QLatin1String("wake-cost")) {
+        quint64 bitrate = 65000000;
+        qint64 spinNs = pacingclock::defaultSpinNs;
+        double seconds = 5;
+        for (int i = 2; i + 1 < args.size(); i += 2) {
+            if (args[i] == QLatin1String("--bitrate"))
+                bitrate = args[i + 1].toULongLong();
+            else if (args[i] == QLatin1String("--spin"))
+                spinNs = args[i + 1].toLongLong();
+            else if (args[i] == QLatin1String("--seconds"))
+                seconds = args[i + 1].toDouble();
+        }
+        if (bitrate < 100000 || spinNs < 0 || seconds <= 0) {
+            QTextStream(stderr) << "wake-cost [--bitrate N] [--spin NS] [--seconds S]\n";
+            return 2;
+        }
+        return wakeCost(bitrate, spinNs, seconds);
+    }
+    QTextStream(stderr) << "usage: streaming_bench pipeline [--seconds S] | wake-cost [--bitrate N] [--spin NS] "
+                           "[--seconds S] | make-file OUT --bitrate N --seconds S\n";
     return 2;
 }
