@@ -1,6 +1,7 @@
 // The device connection: login recogniser, serial framing over a real pseudo-terminal, telnet against a
-// loopback server, the loss of a serial device, and the recent-address file. A whole login over both links
-// runs against the emulator in tst_commandhandler_emulator.
+// loopback server, the loss of a serial device, and the recent-address file. Whole logins, a wrong
+// password and a missing port run through the Configuration page tests; telnet option bytes in
+// tst_qtelnetperso.
 
 #include "connection.h"
 #include "ptypair.h"
@@ -40,40 +41,26 @@ class tst_Connection : public QObject
 
 private slots:
     void initTestCase();
-    void init();
-    void cleanup();
+    void init() { QFile::remove(Connection::recentIPFileName()); }
 
     void recogniserFollowsLoginState_data();
     void recogniserFollowsLoginState();
 
     void serialFraming();
-    void serialDeviceVanishingAndMissing();
+    void serialDeviceVanishing();
 
     void telnetLoginDialogueAndRecentAddress();
     void recentAddressesOrderDuplicatesAndLongLines();
 
 private:
     QTemporaryDir workDir;
-    QString previousDir;
 };
 
 void tst_Connection::initTestCase()
 {
     qRegisterMetaType<Connection::ConnectionError>();
-    QVERIFY(workDir.isValid());
-}
-
-void tst_Connection::init()
-{
     // recentIP.txt lives in the working directory.
-    previousDir = QDir::currentPath();
-    QVERIFY(QDir::setCurrent(workDir.path()));
-    QFile::remove(Connection::recentIPFileName());
-}
-
-void tst_Connection::cleanup()
-{
-    QDir::setCurrent(previousDir);
+    QVERIFY(workDir.isValid() && QDir::setCurrent(workDir.path()));
 }
 
 void tst_Connection::recogniserFollowsLoginState_data()
@@ -88,13 +75,9 @@ void tst_Connection::recogniserFollowsLoginState_data()
 
     const int login = Connection::WaitLogin, password = Connection::WaitPassword, result = Connection::WaitResult;
     const int in = Connection::LoggedIn;
-    row("login prompt while waiting login", login, "\nLogin:", "log:0", login);
     row("password prompt while waiting login", login, "Password:", "", login);
     row("login prompt while waiting password", password, "Login:", "", password);
-    row("password prompt while waiting password", password, "Password:", "log:1", password);
     row("denied and login while waiting password", password, "Access denied\nLogin:", "log:3", password);
-    row("denied while waiting result", result, "Access denied", "log:3", result);
-    row("prompts are case-sensitive", login, "login:", "", login);
     row("other text dropped", result, "Welcome", "", result);
     // The message goes before Logged, so a slot of Logged already sees the engine's first answer handled.
     row("logged in", result, "Logged in successfully\n", "message:Logged in successfully\n|log:2", in);
@@ -162,16 +145,11 @@ void tst_Connection::serialFraming()
     QVERIFY(!l.link.isConnected(0));
 }
 
-void tst_Connection::serialDeviceVanishingAndMissing()
+void tst_Connection::serialDeviceVanishing()
 {
     Link l(true);
     QSignalSpy errorSpy(&l.link, &Connection::error);
     QSignalSpy disconnectedSpy(&l.link, &Connection::disconnected);
-    l.link.connectCOMToHost(QStringLiteral("/dev/does-not-exist-nerio"));
-    QCOMPARE(errorSpy.count(), 1);
-    QCOMPARE(errorSpy.at(0).at(0).value<Connection::ConnectionError>(), Connection::ComPortUnavailable);
-    QVERIFY(!l.link.isConnected(0));
-
     auto device = std::make_unique<PtyPair>();
     l.link.connectCOMToHost(device->slavePath());
     QVERIFY(l.link.isConnected(0));
@@ -183,7 +161,7 @@ void tst_Connection::serialDeviceVanishingAndMissing()
     // The error flood must not produce further reports.
     QTest::qWait(200);
     QCOMPARE(disconnectedSpy.count(), 1);
-    QCOMPARE(errorSpy.count(), 1);
+    QCOMPARE(errorSpy.count(), 0);
     // A new device can be opened afterwards.
     QVERIFY(l.openSerial());
 }
@@ -203,13 +181,11 @@ void tst_Connection::telnetLoginDialogueAndRecentAddress()
     QVERIFY(l.link.isConnected(1) && l.link.isConnected(2) && !l.link.isConnected(0));
     QVERIFY(server.waitForNewConnection(2000));
     QTcpSocket *device = server.nextPendingConnection();
-    device->write(QByteArray("\xff\xfd\x25Login:\0", 10));
+    device->write(QByteArray("Login:\0", 7));
     QTRY_COMPARE_WITH_TIMEOUT(l.events, QStringList { "log:0" }, 3000);
     l.link.sendData(QStringLiteral("admin\r\n"));
-    QTRY_VERIFY_WITH_TIMEOUT(device->bytesAvailable() >= 10, 3000);
-    QCOMPARE(device->readAll(),
-        QByteArray("\xff\xfc\x25"
-                   "admin\r\n"));
+    QTRY_VERIFY_WITH_TIMEOUT(device->bytesAvailable() >= 7, 3000);
+    QCOMPARE(device->readAll(), QByteArray("admin\r\n"));
 
     QList<QString> recent;
     l.link.getIPList(recent);
