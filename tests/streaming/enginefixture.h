@@ -37,9 +37,11 @@ inline QByteArray adaptationOnly(quint16 pid, quint8 cc)
     return header(pid, 2, cc).replace(4, 2, QByteArray::fromHex("b700"));
 }
 
-// Packet with a PCR (adaptation field of 7 bytes, then payload). base is 33 bits, extension 0..299.
-inline QByteArray pcrPacket(quint16 pid, quint8 cc, quint64 base, quint16 extension)
+// Packet with a PCR (adaptation field of 7 bytes, then payload); the value in 27 MHz ticks.
+inline QByteArray pcrPacket(quint16 pid, quint8 cc, quint64 ticks)
 {
+    const quint64 base = ticks / 300;
+    const quint64 extension = ticks % 300;
     QByteArray p = header(pid, 3, cc);
     p[4] = 7;
     p[5] = 0x10;

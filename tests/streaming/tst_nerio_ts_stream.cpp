@@ -47,7 +47,7 @@ private slots:
         // 75.2 ms = 2 030 400 ticks.
         for (int i = 0; i < 1000; ++i) {
             const quint64 ticks = quint64(i / 100) * 2030400;
-            fileBytes += i % 100 == 0 ? fixture::pcrPacket(0x100, quint8(i), ticks / 300, quint16(ticks % 300))
+            fileBytes += i % 100 == 0 ? fixture::pcrPacket(0x100, quint8(i), ticks)
                                       : fixture::packet(0x100, quint8(i), quint32(i));
         }
         file = fixture::writeFile(dir, "cli.ts", fileBytes);
@@ -115,7 +115,7 @@ private slots:
             return p;
         };
         QByteArray bytes = section(0x0000, "00B00D0001C100000001F0002ab104b2")
-            + section(0x1000, "02B0120001C10000E100F00004E101F0002dbdc3cf") + fixture::pcrPacket(0x100, 0, 1000, 0)
+            + section(0x1000, "02B0120001C10000E100F00004E101F0002dbdc3cf") + fixture::pcrPacket(0x100, 0, 300000)
             + fixture::pesPacket(0x101, 0, 90000, 86400);
         for (int i = 0; i < 3; ++i)
             bytes += fixture::packet(0x100, quint8(1 + i));

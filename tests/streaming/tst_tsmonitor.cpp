@@ -40,7 +40,7 @@ private slots:
     {
         // PID 0x100: 0, 1, 2, 2 (legal duplicate), 2 (error), 3, adaptation-only 3 (fine), adaptation-only 5
         // (error), 9 (error: 5 + 1 expected), discontinuity-flagged 0 (accepted), 1. Null packets never count.
-        QByteArray discontinuity = fixture::pcrPacket(0x100, 0, 0, 0);
+        QByteArray discontinuity = fixture::pcrPacket(0x100, 0, 0);
         discontinuity[5] = char(0x80);
         QByteArray all;
         for (int cc : { 0, 1, 2, 2, 2, 3 })
@@ -104,7 +104,7 @@ private slots:
                 quint64 ticks = quint64(i) * 27000 + 5000000;
                 if (i == 500)
                     ticks += 27;
-                first = fixture::pcrPacket(0x100, quint8(i / 10), ticks / 300, quint16(ticks % 300));
+                first = fixture::pcrPacket(0x100, quint8(i / 10), ticks);
             }
             const QByteArray d = datagramWith(first);
             m.datagram(bytes(d), d.size(), qint64(i) * 1000000);
@@ -126,7 +126,7 @@ private slots:
             QByteArray first = fixture::packet(0x1FFF, 0);
             if (i % 10 == 0 && i != 300 && i != 310 && i != 320 && i != 330) {
                 const quint64 ticks = quint64(i < 200 ? i : i - 200) * 27000 + 5000000;
-                first = fixture::pcrPacket(0x100, quint8(i / 10), ticks / 300, quint16(ticks % 300));
+                first = fixture::pcrPacket(0x100, quint8(i / 10), ticks);
             }
             const QByteArray d = datagramWith(first);
             jump.datagram(bytes(d), d.size(), qint64(i) * 1000000);

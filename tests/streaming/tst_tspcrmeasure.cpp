@@ -113,6 +113,15 @@ void tst_tspcrmeasure::measure_data()
     QTest::newRow("two packets, truncated") << packets.left(2 * 188 - 50) << 0LL << 1 << -1LL << 0 << 0;
     QTest::newRow("one packet") << packets.left(188) << -1LL << 0 << -1LL << 0 << 0;
     QTest::newRow("empty") << QByteArray() << -1LL << 0 << -1LL << 0 << 0;
+    // Packets of 192 bytes (time code first) and 204 bytes (parity after): no 188-byte grid.
+    QByteArray m2ts;
+    QByteArray rs;
+    for (int i = 0; i < 40; ++i) {
+        m2ts += QByteArray::fromHex("0a0b0c0d") + packets.mid(i * 188, 188);
+        rs += packets.mid(i * 188, 188) + QByteArray(16, char(0x5A));
+    }
+    QTest::newRow("192-byte packets") << m2ts << -1LL << 0 << -1LL << 0 << 0;
+    QTest::newRow("204-byte packets") << rs << -1LL << 0 << -1LL << 0 << 0;
     QByteArray broken = packets;
     broken[564] = char(0x48);
     // The grid resumes on the first packet with three good successors; one interval left, dropped.
