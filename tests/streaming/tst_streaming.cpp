@@ -1,5 +1,6 @@
-// A whole run on loopback: datagrams captured on a UDP socket, pause and resume, stop from any state and a
-// frozen GUI thread.
+// Whole runs on loopback. Through nerio-ts stream, as a user runs it: argument errors, a file sent to its end
+// at the bitrate measured from it, an RTP loop whose timestamps follow their program's PCR PID, and Ctrl-C.
+// Through the library: pause and resume, stop from any state and a frozen GUI thread.
 
 #include "enginefixture.h"
 #include "loopbackcapture.h"
@@ -7,8 +8,11 @@
 #include "streamingtools.h"
 #include "tsloop.h"
 
+#include <QProcess>
 #include <QtTest>
 
+#include <csignal>
+#include <cstring>
 #include <memory>
 
 namespace
@@ -16,6 +20,11 @@ namespace
 quint32 rtpTimestamp(const QByteArray &d)
 {
     return quint32(quint8(d[4])) << 24 | quint32(quint8(d[5])) << 16 | quint32(quint8(d[6])) << 8 | quint8(d[7]);
+}
+
+int rtpSequence(const QByteArray &d)
+{
+    return quint8(d[2]) << 8 | quint8(d[3]);
 }
 } // namespace
 
@@ -27,22 +36,34 @@ private:
     QTemporaryDir dir;
     LoopbackCapture receiver;
     streamingtools tools;
+    QString program;
 
-    std::unique_ptr<streaming> start(int packets, quint32 bitrate, bool rtp)
+    struct Result {
+        int code;
+        QByteArray err;
+    };
+
+    Result runTool(const QStringList &args)
+    {
+        QProcess p;
+        p.start(program, QStringList { "stream" } + args);
+        if (!p.waitForFinished(10000)) {
+            p.kill();
+            p.waitForFinished();
+            return { -1, p.readAllStandardError() };
+        }
+        return { p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, p.readAllStandardError() };
+    }
+
+    // A looping RTP run of `packets` numbered packets at 10 Mbit/s.
+    std::unique_ptr<streaming> start(int packets, quint32 bitrate)
     {
         const QString path
             = fixture::writeFile(dir, QString("run%1.ts").arg(packets), fixture::counterRun(0x100, packets));
         auto r = std::make_unique<streaming>(
-            nullptr, 0, tsloop::loopEnabled, path, bitrate, &tools, rtp, QHostAddress::LocalHost, receiver.port(), 7);
+            nullptr, 0, tsloop::loopEnabled, path, bitrate, &tools, true, QHostAddress::LocalHost, receiver.port(), 7);
         r->startStreaming();
         return r;
-    }
-
-    // Deletes the run and throws away what it sent last.
-    void finish(std::unique_ptr<streaming> &r)
-    {
-        r.reset();
-        receiver.read(30);
     }
 
 private slots:
@@ -50,49 +71,126 @@ private slots:
     {
         QVERIFY(dir.isValid());
         QVERIFY(receiver.open());
+        program = qEnvironmentVariable("NERIO_BIN_DIR") + "/nerio-ts";
+        QVERIFY2(QFileInfo::exists(program), qPrintable(program));
     }
 
-    void datagramsOnTheWire_data()
+    void badArguments_data()
     {
-        QTest::addColumn<bool>("rtp");
-        QTest::newRow("plain") << false;
-        QTest::newRow("rtp") << true;
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QByteArray>("message");
+        const QString dest = "127.0.0.1:5000";
+        const QString garbage = fixture::writeFile(dir, "garbage.ts", QByteArray(5000, 'x'));
+        QTest::newRow("no file") << QStringList { "--dest", dest } << QByteArray("missing FILE");
+        QTest::newRow("port 0") << QStringList { "x.ts", "--dest", "127.0.0.1:0" } << QByteArray("--dest wants");
+        QTest::newRow("low bitrate") << QStringList { "x.ts", "--dest", dest, "--bitrate", "5" }
+                                     << QByteArray("bad value '5' for --bitrate");
+        QTest::newRow("gap alone") << QStringList { "x.ts", "--dest", dest, "--inject-gap", "3" }
+                                   << QByteArray("go together");
+        QTest::newRow("missing file") << QStringList { "/nonexistent/x.ts", "--dest", dest }
+                                      << QByteArray("cannot open /nonexistent/x.ts");
+        QTest::newRow("folder") << QStringList { dir.path(), "--dest", dest } << QByteArray("is a folder");
+        QTest::newRow("garbage") << QStringList { garbage, "--dest", dest }
+                                 << QByteArray("no transport stream packet grid");
     }
 
-    void datagramsOnTheWire()
+    void badArguments()
     {
-        QFETCH(bool, rtp);
-        auto r = start(10, 10000000, rtp);
-        const QList<QByteArray> got = receiver.read(1000);
-        finish(r);
-        // About 950 datagrams a second at 10 Mbit/s; 7 packets each, in file order across the wraps, behind
-        // a 12-byte RTP header whose sequence has no gap.
-        QVERIFY2(got.size() > 800 && got.size() < 1000, qPrintable(QString::number(got.size())));
-        const int header = rtp ? 12 : 0;
-        for (int i = 0; i < got.size(); ++i) {
-            const QByteArray &d = got[i];
-            QCOMPARE(d.size(), header + 1316);
-            for (int k = 0; k < 7; ++k)
-                QCOMPARE(fixture::serialOf(d.mid(header + k * 188, 188)), quint32((i * 7 + k) % 10));
-            if (rtp) {
-                QCOMPARE(d.left(2).toHex(), QByteArray("80a1"));
-                QCOMPARE((quint8(d[2]) << 8) | quint8(d[3]), i);
-                QCOMPARE(d.mid(8, 4).toHex(), QByteArray("ffffffff"));
-            }
+        QFETCH(QStringList, args);
+        QFETCH(QByteArray, message);
+        const Result r = runTool(args);
+        QCOMPARE(r.code, 2);
+        QVERIFY2(r.err.contains(message), r.err.constData());
+        QCOMPARE(r.err.count('\n'), 1);
+    }
+
+    void toolStreamsTheFileToItsEndAtTheMeasuredRate()
+    {
+        // 1000 packets on PID 0x100 with a PCR every 100 packets at 2 Mbit/s: 100 packets = 150 400 bits =
+        // 75.2 ms = 2 030 400 ticks.
+        QByteArray bytes;
+        for (int i = 0; i < 1000; ++i)
+            bytes += i % 100 == 0 ? fixture::pcrPacket(0x100, quint8(i), quint64(i / 100) * 2030400)
+                                  : fixture::packet(0x100, quint8(i), quint32(i));
+        const Result r = runTool({ fixture::writeFile(dir, "cli.ts", bytes), "--dest", receiver.dest() });
+        QCOMPARE(r.code, 0);
+        QVERIFY2(r.err.contains("at 2000000 bit/s"), r.err.constData());
+        QVERIFY2(r.err.contains("end of file:"), r.err.constData());
+        // The file's 142 whole datagrams arrive in order, byte for byte.
+        QByteArray got;
+        for (const QByteArray &d : receiver.read(0, 200)) {
+            QCOMPARE(d.size(), 1316);
+            got += d;
         }
-        if (!rtp)
-            return;
-        // Datagram k leaves at k * 1.0528 ms: its 90 kHz timestamp is k * 94.752 plus the sender's lateness,
+        QVERIFY(got.size() >= 142 * 1316);
+        QCOMPARE(got.left(142 * 1316), bytes.left(142 * 1316));
+    }
+
+    void toolRtpLoopFollowsTheProgramsPcrAndCtrlCStops()
+    {
+        // PAT (program 1 -> PMT 0x1000) and PMT (PCR on 0x100, MPEG audio on 0x101), CRCs computed apart; then
+        // a PCR, an audio PES and three packets: seven packets, one datagram a pass.
+        auto section = [](quint16 pid, const char *hex) {
+            QByteArray p(188, char(0xFF));
+            p.replace(0, 5, QByteArray::fromHex("4740001000"));
+            p[1] = char(0x40 | (pid >> 8));
+            p[2] = char(pid & 0xFF);
+            p.replace(5, int(strlen(hex) / 2), QByteArray::fromHex(hex));
+            return p;
+        };
+        QByteArray bytes = section(0x0000, "00B00D0001C100000001F0002ab104b2")
+            + section(0x1000, "02B0120001C10000E100F00004E101F0002dbdc3cf") + fixture::pcrPacket(0x100, 0, 300000)
+            + fixture::pesPacket(0x101, 0, 90000, 86400);
+        for (int i = 0; i < 3; ++i)
+            bytes += fixture::packet(0x100, quint8(1 + i));
+        QProcess p;
+        p.start(program,
+            { "stream", fixture::writeFile(dir, "pes.ts", bytes), "--dest", receiver.dest(), "--loop", "--bitrate",
+                "1000000", "--pcr", "--rtp" });
+        QVERIFY(p.waitForStarted());
+        const QList<QByteArray> got = receiver.read(600);
+        ::kill(pid_t(p.processId()), SIGINT);
+        QVERIFY(p.waitForFinished(2000));
+        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(p.exitCode(), 0);
+        const QByteArray err = p.readAllStandardError();
+        QVERIFY2(err.contains("stopped:"), err.constData());
+        receiver.read(30);
+        // 600 ms at 1 Mbit/s is 57 datagrams of 10 528 bits, less the tool's start.
+        QVERIFY2(got.size() > 30 && got.size() <= 60, qPrintable(QString::number(got.size())));
+        for (int i = 0; i < got.size(); ++i) {
+            QCOMPARE(got[i].size(), 12 + 7 * 188);
+            QCOMPARE(got[i].left(2).toHex(), QByteArray("80a1"));
+            QCOMPARE(rtpSequence(got[i]), i);
+            QCOMPARE(got[i].mid(8, 4).toHex(), QByteArray("ffffffff"));
+            QCOMPARE(got[i].mid(12, 2 * 188), bytes.left(2 * 188));
+        }
+        // Datagram k leaves at k * 10.528 ms: its 90 kHz timestamp is k * 947.52 plus the sender's lateness,
         // which stays under a machine stall (tens of ms) however the scheduler behaves.
+        const double expected = (got.size() - 1) * 947.52;
         const quint32 ts = rtpTimestamp(got.last());
-        const double expected = (got.size() - 1) * 94.752;
         QVERIFY2(ts >= expected - 1 && ts < expected + 90 * 150, qPrintable(QString("%1 vs %2").arg(ts).arg(expected)));
+        // Second pass: the PCR is 1000 * 300 + 7 packets at 1 Mbit/s (10 528 bits = 284 256 ticks); the audio
+        // PES follows its program's PCR PID: +284 256 / 300 = +947 ticks of 90 kHz.
+        const QByteArray second = got[1].mid(12);
+        QCOMPARE(fixture::pcrOf(second.mid(2 * 188, 188)), quint64(300000 + 284256));
+        QCOMPARE(fixture::timestampOf(second.mid(3 * 188, 188), 13), quint64(90947));
+        QCOMPARE(fixture::timestampOf(second.mid(3 * 188, 188), 18), quint64(87347));
+        QCOMPARE(quint8(second[3 * 188 + 13]) >> 4, 3); // prefix nibbles kept
+        QCOMPARE(quint8(second[3 * 188 + 18]) >> 4, 1);
     }
 
     void pauseSendsNothingResumeNoBurstAndDeletingPausedStops()
     {
-        auto r = start(700, 10000000, true);
-        receiver.read(200);
+        // 697 packets: datagrams straddle the wrap and still carry the file's packets in order.
+        auto r = start(697, 10000000);
+        const QList<QByteArray> first = receiver.read(200);
+        QVERIFY(first.size() > 100);
+        for (int i = 0; i < first.size(); ++i) {
+            QCOMPARE(rtpSequence(first[i]), i);
+            for (int k = 0; k < 7; ++k)
+                QCOMPARE(fixture::serialOf(first[i].mid(12 + k * 188, 188)), quint32((i * 7 + k) % 697));
+        }
         emit r->toggle();
         QTRY_VERIFY_WITH_TIMEOUT(r->isPaused(), 1000);
         receiver.read(50);
@@ -103,7 +201,7 @@ private slots:
         const QList<QByteArray> after = receiver.read(300);
         // 300 ms at the nominal rate is 285 datagrams; made-up pause time would add 660 more at once.
         QVERIFY2(after.size() > 200 && after.size() <= 300, qPrintable(QString::number(after.size())));
-        QCOMPARE(after.first().mid(4, 4).toHex(), QByteArray("00000000")); // the RTP clock restarted
+        QCOMPARE(rtpTimestamp(after.first()), quint32(0)); // the RTP clock restarted
         // Deleting a paused run stops it promptly.
         emit r->toggle();
         QTRY_VERIFY_WITH_TIMEOUT(r->isPaused(), 1000);
@@ -116,11 +214,11 @@ private slots:
 
     void deletingAnUnstartedOrSlowRunIsPrompt()
     {
-        auto built = std::make_unique<streaming>(nullptr, 0, tsloop::loopEnabled, dir.filePath("run10.ts"), 10000000,
-            &tools, false, QHostAddress::LocalHost, receiver.port(), 7);
+        auto built = std::make_unique<streaming>(nullptr, 0, tsloop::loopEnabled, dir.filePath("run697.ts"),
+            10000000, &tools, false, QHostAddress::LocalHost, receiver.port(), 7);
         built.reset();
         // 100 kbit/s: a datagram every 105 ms; the stop must not wait for the next one.
-        auto slow = start(70, 100000, false);
+        auto slow = start(70, 100000);
         receiver.read(20);
         QElapsedTimer t;
         t.start();
@@ -131,13 +229,14 @@ private slots:
 
     void frozenGuiThreadNeitherStallsNorBunchesTheStream()
     {
-        auto r = start(700, 10000000, true);
+        auto r = start(700, 10000000);
         receiver.read(100);
         const quint64 before = r->datagramsSent();
         QThread::msleep(400); // a modal box or a blocking connect in the GUI thread
         const quint64 during = r->datagramsSent() - before;
         const QList<QByteArray> got = receiver.read(200);
-        finish(r);
+        r.reset();
+        receiver.read(30);
         // 400 ms is 380 datagrams; the send times (RTP timestamps) keep their spacing through the freeze.
         QVERIFY2(during > 300 && during < 400, qPrintable(QString::number(during)));
         quint32 widest = 0;
