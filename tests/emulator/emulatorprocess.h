@@ -35,43 +35,10 @@ inline QByteArray nul(const QByteArray &text)
     return text + QByteArray(1, '\0');
 }
 
-const QByteArray telnetOpening = QByteArray("\xff\xfd\x25", 3) + nul("Login:"); // IAC DO AUTHENTICATION
-
 class EmulatorProcess
 {
 public:
-    ~EmulatorProcess() { stop(); }
-
-    // Starts the program and waits for its "ready" line; the link lines before it are kept.
-    bool start(const QStringList &arguments)
-    {
-        process.start(emulatorProgram(), arguments);
-        process.waitForStarted(5000);
-        QElapsedTimer t;
-        t.start();
-        while (t.elapsed() < 10000 && process.state() == QProcess::Running) {
-            const QString line = nextLine(100);
-            if (line == QLatin1String("ready"))
-                return true;
-            if (line.startsWith(QLatin1String("serial: ")))
-                serialPath = line.mid(8);
-            if (line.startsWith(QLatin1String("telnet: ")))
-                telnetPort = quint16(line.mid(8).toUInt());
-            if (!line.isEmpty())
-                lines << line;
-        }
-        return false;
-    }
-    // The next stdout line, waiting up to timeoutMs for it.
-    QString nextLine(int timeoutMs)
-    {
-        QElapsedTimer t;
-        t.start();
-        while (!process.canReadLine() && t.elapsed() < timeoutMs && process.state() == QProcess::Running)
-            process.waitForReadyRead(50);
-        return process.canReadLine() ? QString::fromLocal8Bit(process.readLine()).trimmed() : QString();
-    }
-    void stop()
+    ~EmulatorProcess()
     {
         process.terminate();
         if (!process.waitForFinished(3000)) {
@@ -80,8 +47,33 @@ public:
         }
     }
 
+    // Starts the program and waits for its "ready" line, noting the links announced before it.
+    bool start(const QStringList &arguments)
+    {
+        process.start(emulatorProgram(), arguments);
+        QElapsedTimer t;
+        t.start();
+        while (t.elapsed() < 10000 && process.state() != QProcess::NotRunning) {
+            const QString line = nextLine(100);
+            if (line == QLatin1String("ready"))
+                return true;
+            if (line.startsWith(QLatin1String("serial: ")))
+                serialPath = line.mid(8);
+            if (line.startsWith(QLatin1String("telnet: ")))
+                telnetPort = quint16(line.mid(8).toUInt());
+        }
+        return false;
+    }
+    // The next stdout line, waiting up to timeoutMs for it.
+    QString nextLine(int timeoutMs)
+    {
+        QElapsedTimer t;
+        t.start();
+        while (!process.canReadLine() && t.elapsed() < timeoutMs && process.state() != QProcess::NotRunning)
+            process.waitForReadyRead(50);
+        return process.canReadLine() ? QString::fromLocal8Bit(process.readLine()).trimmed() : QString();
+    }
     QProcess process;
-    QStringList lines;
     QString serialPath;
     quint16 telnetPort = 0;
 };
@@ -120,11 +112,6 @@ public:
             return false;
         return ::fcntl(fd, F_SETFL, O_NONBLOCK) == 0;
     }
-    // The link the emulator announced: its terminal if it has one, else its TCP port.
-    bool connectTo(const EmulatorProcess &emu)
-    {
-        return emu.serialPath.isEmpty() ? connectTelnet(emu.telnetPort) : openSerial(emu.serialPath);
-    }
     void close()
     {
         if (fd >= 0)
@@ -150,10 +137,10 @@ public:
         return m;
     }
     // One command line as the application sends it, and the answer.
-    QByteArray ask(const QByteArray &line, int timeoutMs = 3000)
+    QByteArray ask(const QByteArray &line)
     {
         send(line + "\n\r");
-        return message(timeoutMs);
+        return message();
     }
     // Everything arriving within windowMs (silence checks), or until the far end hangs up.
     QByteArray drain(int windowMs)
@@ -166,12 +153,12 @@ public:
         buffer.clear();
         return all;
     }
-    // Serial: ESC wakes the prompt; telnet: the opening arrives by itself. Then the given credentials.
+    // Serial: ESC wakes the prompt; telnet: IAC DO AUTHENTICATION and the prompt arrive by themselves.
     bool logIn()
     {
         if (!telnet)
             send("\x1b");
-        if (message() != (telnet ? telnetOpening : nul("Login:")))
+        if (message() != (telnet ? QByteArray("\xff\xfd\x25", 3) : QByteArray()) + nul("Login:"))
             return false;
         send("admin\r\nkorva\r\n");
         return message() == nul("Password:") && message() == nul("Logged in successfully\r\n");
@@ -179,7 +166,6 @@ public:
 
     int reads = 0; // how many separate reads delivered data
     bool hungUp = false; // end of file, or EIO once the emulator closed the terminal
-    bool telnet = false;
 
 private:
     bool readSome(int timeoutMs)
@@ -200,11 +186,14 @@ private:
     }
 
     int fd = -1;
+    bool telnet = false;
     QByteArray buffer;
 };
 
-// Starts the emulator and logs a client in on its first link.
+// Starts the emulator and logs a client in on its first link: the terminal if it has one, else TCP.
 inline bool startLoggedIn(EmulatorProcess &emu, Client &client, const QStringList &arguments)
 {
-    return emu.start(arguments) && client.connectTo(emu) && client.logIn();
+    return emu.start(arguments)
+        && (emu.serialPath.isEmpty() ? client.connectTelnet(emu.telnetPort) : client.openSerial(emu.serialPath))
+        && client.logIn();
 }
