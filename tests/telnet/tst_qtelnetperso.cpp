@@ -8,7 +8,8 @@
 #include <QTcpSocket>
 #include <QtTest>
 
-namespace {
+namespace
+{
 QByteArray bytes(std::initializer_list<int> values)
 {
     QByteArray out;
@@ -37,10 +38,11 @@ void tst_QTelnetPerso::splitting_data()
 
     QTest::newRow("DO other option is silent") << QList<QByteArray> { bytes({ 255, 253, 24 }) } << QStringList();
     QTest::newRow("escaped 255 dropped") << QList<QByteArray> { bytes({ 255, 255 }) } << QStringList();
-    QTest::newRow("NUL ends a run") << QList<QByteArray> { QByteArray("Login:\0x", 8) } << QStringList { "Login:", "x" };
+    QTest::newRow("NUL ends a run") << QList<QByteArray> { QByteArray("Login:\0x", 8) }
+                                    << QStringList { "Login:", "x" };
     QTest::newRow("leading CR dropped only") << QList<QByteArray> { "\r\nabc" } << QStringList { "\nabc" };
-    QTest::newRow("CR NUL pair between runs") << QList<QByteArray> { QByteArray("ab\0\r\0cd", 7) }
-                                              << QStringList { "ab", "cd" };
+    QTest::newRow("CR NUL pair between runs")
+        << QList<QByteArray> { QByteArray("ab\0\r\0cd", 7) } << QStringList { "ab", "cd" };
     QTest::newRow("DM skipped at run start") << QList<QByteArray> { bytes({ 242 }) + "OK" } << QStringList { "OK" };
     QTest::newRow("GA consumes one byte") << QList<QByteArray> { bytes({ 255, 249 }) + "z" } << QStringList { "z" };
     // A command ending a read must not leak its option byte into the text of the next read.
@@ -51,9 +53,9 @@ void tst_QTelnetPerso::splitting_data()
     QTest::newRow("IAC | IAC escaped") << QList<QByteArray> { bytes({ 255 }), bytes({ 255 }) + "x" }
                                        << QStringList { "x" };
     // Text cut by the end of a read waits for its NUL, so a message arrives whole.
-    QTest::newRow("reading cut in two")
-        << QList<QByteArray> { "Code Rate : 5/6\nGuard Int", QByteArray("erval : 1/4\n\n\0OK\0", 17) }
-        << QStringList { "Code Rate : 5/6\nGuard Interval : 1/4\n\n", "OK" };
+    QTest::newRow("reading cut in two") << QList<QByteArray> { "Code Rate : 5/6\nGuard Int",
+        QByteArray("erval : 1/4\n\n\0OK\0", 17) }
+                                        << QStringList { "Code Rate : 5/6\nGuard Interval : 1/4\n\n", "OK" };
     QTest::newRow("character cut by read") << QList<QByteArray> { "caf\xc3", QByteArray("\xa9!\0", 3) }
                                            << QStringList { QString::fromUtf8("caf\xc3\xa9!") };
 }
