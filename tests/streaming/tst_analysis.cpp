@@ -1,0 +1,417 @@
+// What the pages and nerio-ts report about a stream: packet grid search, PCR bitrate and per-PID counts of files
+// written at exactly 10 Mbit/s (pcrstream.h); the analysis trees' number formats, texts, icons and order; and the
+// stream monitor of nerio-ts receive fed hand-made datagrams with chosen arrival times.
+
+#include "analysistree.h"
+#include "enginefixture.h"
+#include "es_table.h"
+#include "pcrstream.h"
+#include "tsmonitor.h"
+#include "tsparser.h"
+#include "tspcrmeasure.h"
+
+#include <QHash>
+#include <QtTest>
+
+#include <functional>
+
+using pcrstream::build;
+using pcrstream::pcrAt;
+using pcrstream::regular;
+using pcrstream::ticksAt;
+
+namespace
+{
+// Each node as "text [icon]" (no brackets without an icon).
+QStringList texts(const QList<analysisnode> &nodes)
+{
+    QStringList out;
+    for (const analysisnode &n : nodes)
+        out.append(n.icon.isEmpty() ? n.text : n.text + QStringLiteral(" [") + n.icon + ']');
+    return out;
+}
+
+// The nodes and all their descendants, depth first.
+QStringList flat(const QList<analysisnode> &nodes)
+{
+    QStringList out;
+    for (const analysisnode &n : nodes)
+        out += texts({ n }) + flat(n.children);
+    return out;
+}
+
+QString settled(qint64 measured)
+{
+    qint64 bitrate = 0;
+    const int outcome = int(analysistree::settleBitrate(measured, bitrate));
+    return QString::number(outcome) + ' ' + QString::number(bitrate);
+}
+
+// Seven payload packets of PID 0x1FFF (not counter-checked) with a chosen packet in front.
+QByteArray datagramWith(const QByteArray &first)
+{
+    QByteArray d = first;
+    for (int i = 0; i < 6; ++i)
+        d += fixture::packet(0x1FFF, 0);
+    return d;
+}
+
+void feed(tsmonitor &m, const QByteArray &d, qint64 arrivalNs)
+{
+    m.datagram(reinterpret_cast<const uchar *>(d.constData()), d.size(), arrivalNs);
+}
+
+// Whole 7-packet datagrams of the bytes, one a millisecond.
+tsmonitor::report feedAll(const QByteArray &all)
+{
+    tsmonitor m;
+    for (int at = 0; at + 7 * 188 <= all.size(); at += 7 * 188)
+        feed(m, all.mid(at, 7 * 188), at / (7 * 188) * 1000000);
+    return m.finish();
+}
+
+// `count` datagrams one a millisecond; every tenth led by a PCR of the value pcrOf gives (none if negative).
+tsmonitor::report pcrRun(int count, const std::function<qint64(int)> &pcrOf)
+{
+    tsmonitor m;
+    for (int i = 0; i < count; ++i) {
+        const qint64 ticks = i % 10 == 0 ? pcrOf(i) : -1;
+        const QByteArray first
+            = ticks < 0 ? fixture::packet(0x1FFF, 0) : fixture::pcrPacket(0x100, quint8(i / 10), quint64(ticks));
+        feed(m, datagramWith(first), qint64(i) * 1000000);
+    }
+    return m.finish();
+}
+} // namespace
+
+class tst_analysis : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir dir;
+    int fileCounter = 0;
+    QString write(const QByteArray &bytes)
+    {
+        return fixture::writeFile(dir, QString::number(++fileCounter), bytes);
+    }
+    // 10 000 000 bit/s shared out: video 50 %, audio 12 % each, PMT 1 %, teletext 0.004 %.
+    QHash<quint16, double> shares { { 0x100, 0.01 }, { 0x101, 0.5 }, { 0x102, 0.12 }, { 0x103, 0.12 },
+        { 0x104, 0.00004 }, { 0, 0.01 }, { 0x1FFF, 0.2 }, { 0x555, 0.01 } };
+    analysistree::shareFunction share = [this](quint16 pid) { return shares.value(pid, 0.0); };
+    const es_table names;
+
+private slots:
+    void exactBitrateAndCounts()
+    {
+        // PAT and PMT, then PCRs every 265 packets (39.86 ms). Packet 1002 lost its sync byte and
+        // claims PID 0x777 with a PCR: it is counted as a packet but not analysed.
+        QByteArray stream = tsbuild::join(tsbuild::packetize(0, tsbuild::patSection(3, { { 1, 0x1000 } }))
+            + tsbuild::packetize(0x1000,
+                tsbuild::pmtSection(1, pcrstream::PCR_PID, { { 0x1B, pcrstream::DATA_PID, QByteArray() } })));
+        stream += build(regular(10, 265), 9 * 265 + 1);
+        QByteArray bad = tsbuild::pcrPacket(0x777, 12345);
+        bad[0] = char(0x00);
+        stream.replace(1002 * 188, 188, bad);
+        tspcrmeasure m(nullptr, write(stream));
+        QCOMPARE(m.findSync(), qint64(0));
+        QCOMPARE(m.measureBitrate(), qint64(10000000));
+        QCOMPARE(m.getSampleCount(), 8);
+        QCOMPARE(m.getPacketCount(), quint64(2388));
+        QCOMPARE(m.getPidList(), (QVector<quint16> { 0, 0x1000, pcrstream::PCR_PID, pcrstream::DATA_PID }));
+        QCOMPARE(m.getPidPacketCounts(), (QVector<quint64> { 1, 1, 10, 2375 }));
+        QCOMPARE(m.pidShare(pcrstream::PCR_PID), 10.0 / 2388.0);
+        QCOMPARE(m.pidShare(0x777), 0.0);
+        QCOMPARE(m.getParser()->programs().at(0).es_list.at(0).stream_type, quint8(0x1B));
+        // A second measurement starts over instead of counting on.
+        QCOMPARE(m.measureBitrate(), qint64(10000000));
+        QCOMPARE(m.getPacketCount(), quint64(2388));
+    }
+
+    void measure_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<qint64>("offset");
+        QTest::addColumn<int>("packets"); // read by the measurement scan
+        QTest::addColumn<qint64>("bitrate");
+        QTest::addColumn<int>("samples");
+        QTest::addColumn<int>("changes");
+
+        QTest::newRow("two PCRs: the only interval is dropped")
+            << build(regular(2, 265), 600) << 0LL << 600 << -1LL << 0 << 0;
+        // Starting four intervals before the 2^33 x 300 wrap: the counter passes zero mid-file.
+        QTest::newRow("wrap") << build(regular(10, 265, pcrstream::WRAP - ticksAt(4 * 265)), 2386) << 0LL << 2386
+                              << 10000000LL << 8 << 0;
+        QList<pcrAt> back = regular(10, 265, 5000000000ULL);
+        QList<pcrAt> forward = regular(10, 265);
+        QList<pcrAt> flagged = regular(10, 265);
+        for (int k = 5; k < 10; ++k) {
+            back[k].value = 1000 + ticksAt(quint64(k - 5) * 265); // second file, clock restarted low
+            forward[k].value += 3600ULL * 27000000ULL; // an hour later
+            flagged[k].value += 100000; // a 3.7 ms jump: only the flag tells
+        }
+        flagged[5].discontinuity = true;
+        QTest::newRow("spliced, clock steps back") << build(back, 2386) << 0LL << 2386 << 10000000LL << 7 << 1;
+        QTest::newRow("spliced, clock jumps forward") << build(forward, 2386) << 0LL << 2386 << 10000000LL << 7 << 1;
+        QTest::newRow("discontinuity_indicator") << build(flagged, 2386) << 0LL << 2386 << 10000000LL << 7 << 0;
+
+        // P1 repeated at 270 restarts the reference there: the next interval spans 265 packets against
+        // 270 packets of clock. The first interval is dropped; the mean of 10e6 x 265/270 and 10e6 is
+        // 10e6 x 535/540 = 9 907 407.4.
+        const QList<pcrAt> equal
+            = { { 0, 0 }, { 265, ticksAt(265) }, { 270, ticksAt(265) }, { 535, ticksAt(535) }, { 800, ticksAt(800) } };
+        QTest::newRow("equal PCRs") << build(equal, 801) << 0LL << 801 << 9907407LL << 2 << 1;
+
+        // PID 0x100's first interval is 1000 ticks short but is the file's first sample, so dropped;
+        // PID 0x200's intervals, the first ending at packet 270, are all exact.
+        QList<pcrAt> twoPids;
+        for (int k = 0; k < 6; ++k) {
+            twoPids.append({ k * 265, ticksAt(quint64(k) * 265) + (k == 0 ? 1000 : 0) });
+            twoPids.append({ k * 265 + 5, ticksAt(quint64(k) * 265 + 5), 0x200 });
+        }
+        QTest::newRow("first sample of any PID dropped") << build(twoPids, 1331) << 0LL << 1331 << 10000000LL << 9 << 0;
+        // The 1000th interval ends on packet 5000; the packet after it is read but not processed.
+        QTest::newRow("sample limit") << build(regular(1100, 5), 5500) << 0LL << 5001 << 10000000LL << 999 << 0;
+
+        // Packet grid search: PCRs on packets 0, 265 and 530.
+        const QByteArray packets = build(regular(3, 265), 531);
+        QByteArray stray(100, char(0x00));
+        stray[10] = char(0x47); // a sync byte with no packet 188 bytes on
+        QTest::newRow("offset 100 after a stray 0x47") << stray + packets << 100LL << 531 << 10000000LL << 1 << 0;
+        QTest::newRow("beyond 32767") << QByteArray(40000, char(0xB8)) + packets << 40000LL << 531 << 10000000LL << 1
+                                      << 0;
+        QTest::newRow("past the search limit")
+            << QByteArray(int(tspcrmeasure::SYNC_SEARCH_LIMIT) + 10, char(0)) + packets << -1LL << 0 << -1LL << 0 << 0;
+        QTest::newRow("two packets, truncated") << packets.left(2 * 188 - 50) << 0LL << 1 << -1LL << 0 << 0;
+        QTest::newRow("one packet") << packets.left(188) << -1LL << 0 << -1LL << 0 << 0;
+        QTest::newRow("empty") << QByteArray() << -1LL << 0 << -1LL << 0 << 0;
+        // Packets of 192 bytes (time code first) and 204 bytes (parity after): no 188-byte grid.
+        QByteArray m2ts;
+        QByteArray rs;
+        for (int i = 0; i < 40; ++i) {
+            m2ts += QByteArray::fromHex("0a0b0c0d") + packets.mid(i * 188, 188);
+            rs += packets.mid(i * 188, 188) + QByteArray(16, char(0x5A));
+        }
+        QTest::newRow("192-byte packets") << m2ts << -1LL << 0 << -1LL << 0 << 0;
+        QTest::newRow("204-byte packets") << rs << -1LL << 0 << -1LL << 0 << 0;
+        QByteArray broken = packets;
+        broken[564] = char(0x48);
+        // The grid resumes on the first packet with three good successors; one interval left, dropped.
+        QTest::newRow("fourth sync byte missing") << broken << 752LL << 527 << -1LL << 0 << 0;
+    }
+
+    void measure()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(qint64, offset);
+        QFETCH(int, packets);
+        QFETCH(qint64, bitrate);
+        QFETCH(int, samples);
+        QFETCH(int, changes);
+        tspcrmeasure m(nullptr, write(bytes));
+        QCOMPARE(m.findSync(), offset);
+        QCOMPARE(m.measureBitrate(), bitrate);
+        QCOMPARE(m.getSyncOffset(), offset);
+        QCOMPARE(m.getPacketCount(), quint64(packets));
+        QCOMPARE(m.getSampleCount(), samples);
+        QCOMPARE(m.getDiscontinuityCount(), changes);
+    }
+
+    void formats_data()
+    {
+        // Boundaries and rounding; the trees below and the Streaming page show each unit in place.
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("999") << analysistree::groupedInteger(999) << "999";
+        QTest::newRow("1000") << analysistree::groupedInteger(1000) << "1 000";
+        QTest::newRow("19 digits: five spaces at most")
+            << analysistree::groupedInteger(1234567890123456789) << "1234 567 890 123 456 789";
+        QTest::newRow("exactly 1 M stays in K") << analysistree::bitrateText(1000000.0) << "1000.000 K";
+        QTest::newRow("exactly 1000 stays plain") << analysistree::bitrateText(1000.0) << "1000 ";
+        QTest::newRow("rounding") << analysistree::bitrateText(1234567.0) << "1.235 M";
+        // Outcome 0 Measured, 1 NoPcr, 2 CalculError; then the bitrate to use.
+        QTest::newRow("settle: no PCR") << settled(-1) << "1 10000000";
+        QTest::newRow("settle: zero") << settled(0) << "2 10000000";
+        QTest::newRow("settle: 65 000 000") << settled(65000000) << "0 65000000";
+        QTest::newRow("settle: 65 000 001") << settled(65000001) << "2 10000000";
+        QTest::newRow("file, calcul error")
+            << flat(analysistree::fileInformation(1880000, 70000000, analysistree::settlement::CalculError)).join(" | ")
+            << "File informations [:/data.png] | 1 880 000 bytes | 10 000 packets | Computed bitrate [:/bitrate.png] | "
+               "Raw bitrate = 10 000 000 bps";
+    }
+
+    void formats()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, expected);
+        QCOMPARE(text, expected);
+    }
+
+    void programTree()
+    {
+        // PMT PID, PCR PID, program number, free_CA_mode, provider, service, then type, PID and first
+        // descriptor tag of each stream.
+        const QList<program_info> programs = {
+            { 0x100, 0x101, 1, 1, "Prov", "Chan", { { 0x02, 0x101 }, { 0x03, 0x102, 0x0A }, { 0x06, 0x104, 0x56 } } },
+            { 0x555, 0x1FFF, 3, 0, "", "", {} },
+        };
+        const analysisnode top
+            = analysistree::programTree(programs, 4660, QStringLiteral("Home"), 10000000, share, names);
+        QCOMPARE(texts({ top }), QStringList { "Network Name : Home ID 4660 [:/ts.png]" });
+        // PMT 1 % + video 50 % + audio 12 % + teletext 0.004 % of 10 Mbit/s = 6 300 400 bit/s.
+        QCOMPARE(texts(top.children),
+            (QStringList { "Chan - Program Number : 1 (6.300 Mbps) [:/tv.png]",
+                "Program Stream (No name found) - Program Number : 3 (100.000 Kbps) [:/data.png]" }));
+        const analysisnode &chan = top.children.at(0);
+        QCOMPARE(texts(chan.children),
+            (QStringList { "MPEG-2 Video (5.000 Mbps) [:/video.png]", "MPEG-1 Audio (1.200 Mbps) [:/audio.png]",
+                "Private data (400 bps) [:/text.png]", "Program PID : 256 (100.000 Kbps)", "Program PCR PID : 257",
+                "Access Control : Scrambled", "Program Provider : Prov" }));
+        QCOMPARE(chan.children.at(0).toolTip, names.lookup(0x02).description);
+        QCOMPARE(texts(chan.children.at(0).children),
+            (QStringList { "PID : 257", "Description :  (Stream ID : 255)", "Bitrate : 5.000 Mbps" }));
+        QCOMPARE(
+            chan.children.at(1).children.at(1).text, QStringLiteral("Description : ISO-639 Language (Stream ID : 10)"));
+        QCOMPARE(chan.children.at(2).children.at(1).text, QStringLiteral("Description : Teletext (Stream ID : 86)"));
+        QCOMPARE(texts(top.children.at(1).children),
+            (QStringList { "Program PID : 1365 (100.000 Kbps)", "Program PCR PID : No PCR",
+                "Access Control : Unscrambled", "Program Provider : Not found" }));
+    }
+
+    void programIcons()
+    {
+        // Radio, subtitles only, AC3 (data), AVC video with subtitles.
+        const QList<program_info> programs = { { 0x100, 0x101, 1, 0, "", "", { { 0x04, 0x102 }, { 0x0F, 0x103 } } },
+            { 0x100, 0x101, 2, 0, "", "", { { 0x06, 0x102, 0x59 } } },
+            { 0x100, 0x101, 3, 0, "", "", { { 0x06, 0x102, 0x6A } } },
+            { 0x100, 0x101, 4, 0, "", "", { { 0x1B, 0x101 }, { 0x06, 0x102, 0x59 } } } };
+        QStringList icons; // the program's, then its streams'
+        for (const analysisnode &p :
+            analysistree::programTree(programs, 1, QString(), 10000000, share, names).children) {
+            icons.append(p.icon);
+            for (const analysisnode &child : p.children)
+                icons.last() += child.icon.isEmpty() ? QString() : ' ' + child.icon;
+        }
+        QCOMPARE(icons,
+            (QStringList { ":/audio.png :/audio.png :/audio.png", ":/text.png :/text.png", ":/data.png :/data.png",
+                ":/tv.png :/video.png :/text.png" }));
+        for (int category = 0; category <= 4; ++category)
+            QVERIFY2(QFile::exists(analysistree::programIcon(category)), qPrintable(analysistree::programIcon(category)));
+        for (const char *name : { ":/ts.png", ":/bitrate.png", ":/data.png", ":/text.png" })
+            QVERIFY2(QFile::exists(QString::fromLatin1(name)), name);
+    }
+
+    void pidTree()
+    {
+        const QList<program_info> programs = {
+            { 0x100, 0x101, 1, 0, "", "", { { 0x02, 0x101 }, { 0x03, 0x102 } } },
+            { 0x555, 0x101, 2, 0, "", "", { { 0x1B, 0x101 }, { 0x06, 0x104 } } },
+        };
+        // Met in scan order; shown ascending. PID 257 belongs to both programs and is named after the first.
+        const QList<analysisnode> rows = analysistree::pidTree(
+            { 0x1FFF, 0x101, 0x104, 0, 0x555, 0x100, 0x102, 0x777 }, programs, 10000000, share, names);
+        QCOMPARE(flat(rows),
+            (QStringList { "0 - (100.000 Kbps)", "PAT [:/data.png]", "256 - (100.000 Kbps)",
+                "PMT - Program Number : 1 [:/data.png]", "257 - (5.000 Mbps)", "MPEG-2 Video [:/video.png]",
+                "258 - (1.200 Mbps)", "MPEG-1 Audio [:/audio.png]", "260 - (400 bps)", "Private data [:/data.png]",
+                "1365 - (100.000 Kbps)", "PMT - Program Number : 2 [:/data.png]", "1911 - (0 bps)",
+                "8191 - (2.000 Mbps)", "Null packets [:/data.png]" }));
+    }
+
+    void monitorContinuityAndSync()
+    {
+        // PID 0x100: 0, 1, 2, 2 (legal duplicate), 2 (error), 3, adaptation-only 3 (fine), adaptation-only 5
+        // (error), 9 (error: 5 + 1 expected), discontinuity-flagged 0 (accepted), 1. Null packets never count.
+        QByteArray discontinuity = fixture::pcrPacket(0x100, 0, 0);
+        discontinuity[5] = char(0x80);
+        QByteArray all;
+        for (int cc : { 0, 1, 2, 2, 2, 3 })
+            all += fixture::packet(0x100, quint8(cc));
+        all += fixture::adaptationOnly(0x100, 3) + fixture::adaptationOnly(0x100, 5) + fixture::packet(0x100, 9)
+            + discontinuity + fixture::packet(0x100, 1) + fixture::packet(0x1FFF, 7) + fixture::packet(0x1FFF, 2)
+            + fixture::packet(0x1FFF, 0);
+        tsmonitor::report r = feedAll(all);
+        QCOMPARE(r.ccErrors, quint64(3));
+        QCOMPARE(r.packets, quint64(14));
+        QCOMPARE(r.partialDatagrams, quint64(0));
+
+        // bad, good, bad, bad (loss 1), 5 good (regained), bad, bad (loss 2), good, good, good.
+        const QByteArray bad(188, char(0x87));
+        const QByteArray good = fixture::packet(0x1FFF, 0);
+        all = bad + good + bad + bad;
+        for (int i = 0; i < 5; ++i)
+            all += good;
+        r = feedAll(all + bad + bad + good + good + good);
+        QCOMPARE(r.syncByteErrors, quint64(5));
+        QCOMPARE(r.syncLosses, quint64(2));
+    }
+
+    void monitorGapsBurstsAndRate()
+    {
+        // 1316-byte datagrams every 1.0528 ms are exactly 10 Mbit/s. Datagram 50 comes 5 ms late and the
+        // next four follow it within 40 us (a burst of five in one millisecond), then the spacing resumes.
+        const QByteArray d = datagramWith(fixture::packet(0x1FFF, 0));
+        tsmonitor m;
+        QList<qint64> at;
+        for (int i = 0; i < 200; ++i)
+            at << qint64(i) * 1052800;
+        for (int i = 50; i < 55; ++i)
+            at[i] = at[49] + 5000000 + (i - 50) * 10000;
+        for (qint64 t : at)
+            feed(m, d, t);
+        const tsmonitor::report r = m.finish();
+        QCOMPARE(r.datagrams, quint64(200));
+        QCOMPARE(r.maxPerMs, 5);
+        QCOMPARE(r.gapMaxUs, 5000.0);
+        QCOMPARE(r.gapP50Us, 1052.0);
+        // 199 gaps: 4 of 10 us, 193 of 1052.8 us, the one after the burst of 1276.8 us (back on the grid) and
+        // 5000 us; the p99 rank is ceil(0.99 * 199) = 198, the 1276 us bin.
+        QCOMPARE(r.gapP99Us, 1276.0);
+
+        tsmonitor even;
+        for (int i = 0; i < 1000; ++i)
+            feed(even, d, qint64(i) * 1052800);
+        QCOMPARE(qRound64(even.finish().bitrate), qint64(10000000));
+    }
+
+    void monitorPcrAccuracyRepetitionAndJitter()
+    {
+        // At 10.528 Mbit/s a 1316-byte datagram lasts exactly 1 ms = 27 000 ticks. A PCR leads every tenth
+        // datagram with the value its position gives, except the middle one of 101, which is 27 ticks (1 us)
+        // off: against the fitted line it stands out by 27 * (1 - 1/101) ticks = 990.1 ns.
+        tsmonitor::report r = pcrRun(1010, [](int i) { return qint64(i) * 27000 + 5000000 + (i == 500 ? 27 : 0); });
+        QCOMPARE(r.pcrCount, quint64(101));
+        QCOMPARE(qRound(r.pcrAccuracyNs * 10), 9901);
+        QVERIFY(!r.accuracyOk);
+        QCOMPARE(r.pcrIntervalMaxMs, 10.0);
+        QVERIFY(r.repetitionOk);
+        QCOMPARE(r.pcrDiscontinuities, quint64(0));
+        QCOMPARE(qRound64(r.pcrBitrate), qint64(10528000));
+        QVERIFY(r.pcrJitterUs < 1.1); // arrivals follow the PCRs except the 1 us one
+
+        // A time-base change (a wrap without PCR correction) starts a new line instead of counting as
+        // inaccuracy; a 50 ms hole (no PCR at 300 .. 330) breaks the 40 ms repetition rule.
+        r = pcrRun(400, [](int i) { return i >= 300 && i <= 330 ? -1 : qint64(i < 200 ? i : i - 200) * 27000 + 5000000; });
+        QCOMPARE(r.pcrDiscontinuities, quint64(1));
+        QVERIFY(r.pcrAccuracyNs < 1);
+        QCOMPARE(r.pcrIntervalMaxMs, 50.0);
+        QVERIFY(!r.repetitionOk);
+    }
+
+    void monitorRtpDatagrams()
+    {
+        const QByteArray payload = datagramWith(fixture::packet(0x1FFF, 0));
+        tsmonitor m;
+        for (int seq : { 0, 1, 3, 4 })
+            feed(m, QByteArray::fromHex("80a1") + char(seq >> 8) + char(seq) + QByteArray(8, 0) + payload, seq * 1000000);
+        feed(m, payload.left(3 * 188), 5000000);
+        const tsmonitor::report r = m.finish();
+        QCOMPARE(r.rtpDatagrams, quint64(4));
+        QCOMPARE(r.rtpSequenceErrors, quint64(1));
+        QCOMPARE(r.partialDatagrams, quint64(1));
+        QCOMPARE(r.packets, quint64(4 * 7 + 3));
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_analysis)
+#include "tst_analysis.moc"
