@@ -71,10 +71,8 @@ class tst_FirmwareFile : public QObject
 
 private slots:
     void initTestCase();
-    void accepted_data();
-    void accepted();
-    void refused_data();
-    void refused();
+    void check_data();
+    void check();
     void everyFlippedHeaderBitIsRefused();
     void downloadRechecksTheFile();
     void splitting_data();
@@ -99,71 +97,45 @@ void tst_FirmwareFile::initTestCase()
     QCOMPARE(crcX25("123456789"), quint16(0x906E)); // the catalogued check value of CRC-16/X.25
 }
 
-void tst_FirmwareFile::accepted_data()
+void tst_FirmwareFile::check_data()
 {
-    QTest::addColumn<QByteArray>("name");
-    QTest::addColumn<QByteArray>("serial");
-    QTest::addColumn<int>("bank");
-    QTest::addColumn<uint>("size");
-    QTest::addColumn<int>("payloadSize");
-    QTest::addColumn<QString>("details"); // the box's last two lines
+    QTest::addColumn<QByteArray>("image");
+    QTest::addColumn<FirmwareFile::Status>("status");
+    QTest::addColumn<QString>("details"); // the information box of an accepted file
 
     // The fields fill their bytes entirely: the name stops before the serial, the serial before the bank.
-    QTest::newRow("name and serial without NUL") << QByteArray("ABCDEFGHIJKLMNOPQRSTU") << QByteArray("XYZ789") << 2
-                                                 << 1u << 1 << "Valid only for SN = XYZ789\n- Bank : FPGA third bank";
-    // 0xFF020304 read big-endian and unsigned is 4278321924; bank 6 is the first code without a name.
+    QTest::newRow("name and serial without NUL")
+        << storedHeader("ABCDEFGHIJKLMNOPQRSTU", "XYZ789", 2, 1) + payload(1) << FirmwareFile::Status::Ok
+        << "Firmware details :\n- Size : 1\n- Name : ABCDEFGHIJKLMNOPQRSTU\n- Product SN : Valid only for SN = "
+           "XYZ789\n- Bank : FPGA third bank";
+    // The size field read big-endian and unsigned; bank 6 is the first code without a name.
     QTest::newRow("size field beyond the payload, bank 6")
-        << QByteArray("big") << QByteArray() << 6 << 0xFF020304u << 10
-        << "Valid for all products\n- Bank : Unknown bank (code 6)\n- Warning : the file holds 10 bytes of payload";
+        << storedHeader("big", "", 6, 0xFF020304) + payload(10) << FirmwareFile::Status::Ok
+        << "Firmware details :\n- Size : 4278321924\n- Name : big\n- Product SN : Valid for all products\n"
+           "- Bank : Unknown bank (code 6)\n- Warning : the file holds 10 bytes of payload";
+    const QByteArray small = storedHeader("fw", "", 0, 4) + "\x01\x02\x03\x04";
+    QTest::newRow("33 bytes") << small.left(33) << FirmwareFile::Status::NotFirmware << QString();
+    // Larger than any image the modulator takes: refused before it is read (sparse file, nothing written).
+    QTest::newRow("over the size limit") << small << FirmwareFile::Status::TooLarge << QString();
 }
 
-void tst_FirmwareFile::accepted()
+void tst_FirmwareFile::check()
 {
-    QFETCH(QByteArray, name);
-    QFETCH(QByteArray, serial);
-    QFETCH(int, bank);
-    QFETCH(uint, size);
-    QFETCH(int, payloadSize);
+    QFETCH(QByteArray, image);
+    QFETCH(FirmwareFile::Status, status);
     QFETCH(QString, details);
 
-    const QByteArray image = storedHeader(name, serial, quint8(bank), size) + payload(payloadSize);
     const QString path = write(QStringLiteral("image.bin"), image);
-    FirmwareFile fw;
-    QCOMPARE(fw.check(path), FirmwareFile::Status::Ok);
-    QCOMPARE(fw.fileSize(), qint64(34 + payloadSize));
-    QCOMPARE(fw.informationText(),
-        QStringLiteral("Firmware details :\n- Size : %1\n- Name : %2\n- Product SN : ").arg(size).arg(QString(name))
-            + details);
-    QByteArray read;
-    QCOMPARE(fw.readForDownload(&read), FirmwareFile::Status::Ok);
-    QCOMPARE(read, image);
-}
-
-void tst_FirmwareFile::refused_data()
-{
-    QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<FirmwareFile::Status>("status");
-
-    const QByteArray good = storedHeader("fw", "", 0, 4) + "\x01\x02\x03\x04";
-    QTest::newRow("33 bytes") << good.left(33) << FirmwareFile::Status::NotFirmware;
-    // Larger than any image the modulator takes: refused before it is read (sparse file, nothing written).
-    QTest::newRow("over the size limit") << good << FirmwareFile::Status::TooLarge;
-}
-
-void tst_FirmwareFile::refused()
-{
-    QFETCH(QByteArray, bytes);
-    QFETCH(FirmwareFile::Status, status);
-
-    const QString path = write(QStringLiteral("refused.bin"), bytes);
     if (status == FirmwareFile::Status::TooLarge)
         QVERIFY(QFile(path).resize(FirmwareFile::MAX_IMAGE_SIZE + 1));
     FirmwareFile fw;
     QCOMPARE(fw.check(path), status);
-    QVERIFY(!fw.isValid());
+    const bool accepted = status == FirmwareFile::Status::Ok;
+    if (accepted)
+        QCOMPARE(fw.informationText(), details);
     QByteArray read("x");
-    QCOMPARE(fw.readForDownload(&read), FirmwareFile::Status::OpenFailed);
-    QCOMPARE(read, QByteArray());
+    QCOMPARE(fw.readForDownload(&read), accepted ? FirmwareFile::Status::Ok : FirmwareFile::Status::OpenFailed);
+    QCOMPARE(read, accepted ? image : QByteArray());
 }
 
 // Every bit, so that a CRC over only part of the ciphertext, or of the plain header, shows.
