@@ -50,6 +50,15 @@ const QRegularExpression &labelPattern()
 }
 
 const QString SERIAL_PREFIX = QStringLiteral("Product serial number : ");
+
+// At the end of a session. Left in the queue, each request of the ended session would wait out its own
+// time-out on the closed link (after an apply sixteen of them, 80 s) and keep the engine busy, so that a
+// new session could not start its reads; a setting could even reach the next device.
+void abandonRequests(CommandHandler *engine)
+{
+    if (engine)
+        engine->abandonRequests();
+}
 }
 
 bool ConfigurationPanel::linkOpen() const
@@ -61,11 +70,13 @@ void ConfigurationPanel::on_loginButton_clicked()
 {
     if (linkOpen()) {
         // The poll stops first: the goodbye to "exit" may take a second, and a status request sent into
-        // the closing link would stay outstanding and end the next session with a time-out.
+        // the closing link would stay outstanding and end the next session with a time-out. Requests
+        // still queued or waiting go too, without a box: the operator ended the session.
         stopPoll();
+        disconnect(infoLink);
+        abandonRequests(commandHandler);
         modulatorConnection->disconnectFromHost(true);
         emit changeLoginButtonToolTip(NotConnected);
-        disconnect(infoLink);
         disconnect(logLink);
         return;
     }
@@ -150,8 +161,10 @@ void ConfigurationPanel::teardown()
     disconnect(infoLink);
     emit changeLoginButtonToolTip(NotConnected);
     stopPoll();
+    abandonRequests(commandHandler);
     modulatorConnection->disconnectFromHost(true);
 }
+
 
 void ConfigurationPanel::commandInfo(CommandHandler::infoMsg msg)
 {
@@ -201,8 +214,9 @@ void ConfigurationPanel::errorFromConnection(Connection::ConnectionError error)
     // every prompt twice.
     dropLinkConnections();
     stopPoll();
-    modulatorConnection->disconnectFromHost(true);
     disconnect(infoLink);
+    abandonRequests(commandHandler);
+    modulatorConnection->disconnectFromHost(true);
     emit changeLoginButtonToolTip(NotConnected);
 }
 
@@ -245,6 +259,9 @@ void ConfigurationPanel::askInputState()
         return;
     if (firstPoll) {
         on_currentConfigButton_clicked();
+        // A time-out in the first reads ends the session: the identity would only wait out another one.
+        if (!statusTimer)
+            return;
         readProductIdentity();
         firstPoll = false;
     }
@@ -340,7 +357,9 @@ void ConfigurationPanel::on_currentConfigButton_clicked()
     }
     ui->currentConfigButton->setEnabled(false);
     commandHandler->askModulator(CommandHandler::RequestType::getCoreParameters);
-    commandHandler->askModulator(CommandHandler::RequestType::getIPParameters);
+    // The first reading may have timed out and ended the session.
+    if (linkOpen())
+        commandHandler->askModulator(CommandHandler::RequestType::getIPParameters);
     ui->currentConfigButton->setEnabled(true);
 }
 
@@ -441,6 +460,9 @@ void ConfigurationPanel::on_applyConfigButton_clicked()
     for (const Setting &setting : settings) {
         if (!engine)
             return;
+        // A time-out (or a lost link) ended the session meanwhile: the rest would go nowhere.
+        if (!linkOpen())
+            break;
         if (setting.kind == Setting::Int)
             engine->queueInt(setting.type, setting.number);
         else if (setting.kind == Setting::Bool)
@@ -448,12 +470,10 @@ void ConfigurationPanel::on_applyConfigButton_clicked()
         else
             engine->queueString(setting.type, setting.text);
     }
-    if (!engine)
-        return;
-    engine->askModulator(CommandHandler::RequestType::getCoreParameters);
-    if (!engine)
-        return;
-    engine->askModulator(CommandHandler::RequestType::getIPParameters);
+    if (engine && linkOpen())
+        engine->askModulator(CommandHandler::RequestType::getCoreParameters);
+    if (engine && linkOpen())
+        engine->askModulator(CommandHandler::RequestType::getIPParameters);
     if (engine)
         ui->applyConfigButton->setEnabled(true);
 }

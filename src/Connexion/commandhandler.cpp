@@ -411,6 +411,15 @@ void CommandHandler::queueBool(CommandHandler::RequestType type, bool value)
     enqueue(request);
 }
 
+void CommandHandler::abandonRequests()
+{
+    if (!queue.isEmpty())
+        qCDebug(lcCommand) << "Session ended," << queue.size() << "queued requests dropped";
+    queue.clear();
+    if (state == WaitGetReply || state == WaitSetReply)
+        finishWait({ CommandTimeout });
+}
+
 void CommandHandler::enqueue(const PendingRequest &request)
 {
     if (request.type != RequestType::ProcessQueue)

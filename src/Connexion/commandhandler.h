@@ -115,6 +115,10 @@ public:
     void queueInt(CommandHandler::RequestType type, int value);
     void queueBool(CommandHandler::RequestType type, bool value);
 
+    // The end of a session: queued requests are dropped and an outstanding line stops waiting (with
+    // CommandTimeout), so nothing of an ended session is sent into the next one.
+    void abandonRequests();
+
     // Parses lastReply as a getStatus answer into the status fields.
     void parseStatus();
 

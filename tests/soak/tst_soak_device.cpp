@@ -2,16 +2,21 @@
 // pseudo-terminal, each with one of the emulator's fault options, and a short command time-out. Every
 // session must end with the verdicts the fault implies, within a bounded time, and the process memory
 // must stay flat across sessions. NERIO_SOAK_SESSIONS sets the count (default 12; scripts/soak --soak
-// runs 100).
+// runs 100). Then the Configuration page against a device that falls silent under the status poll
+// (20 s with a 1 s command time-out; NERIO_SOAK_SILENCE_S, 600 with scripts/soak --soak, watches that long
+// with the program's own time-out), and a device unplugged under an open session and plugged in again.
 
 #include "commandhandler.h"
+#include "configurationpanel.h"
 #include "connection.h"
 #include "flashexchange.h"
 #include "loginanswers.h"
+#include "promptrecorder.h"
 
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -37,6 +42,81 @@ qint64 residentKiB()
     return -1;
 }
 
+// Starts nerio-emulator on a pseudo-terminal; the serial path it prints, or empty.
+QString startEmulator(QProcess &process, const QStringList &arguments)
+{
+    process.start(emulatorProgram(), QStringList { QStringLiteral("--serial") } + arguments);
+    QString address;
+    QElapsedTimer clock;
+    clock.start();
+    while (address.isEmpty() && clock.elapsed() < 5000) {
+        if (!process.canReadLine() && !process.waitForReadyRead(200))
+            continue;
+        const QString line = QString::fromLocal8Bit(process.readLine()).trimmed();
+        if (line.startsWith(QLatin1String("serial: ")))
+            address = line.mid(8);
+    }
+    return address;
+}
+
+void stopEmulator(QProcess &process)
+{
+    process.terminate();
+    if (!process.waitForFinished(3000))
+        process.kill();
+    process.waitForFinished(1000);
+}
+
+struct Emulator {
+    QProcess process;
+    ~Emulator() { stopEmulator(process); }
+};
+
+// Lines the emulator's wire log shows as received that start with a text.
+int linesReceived(const QString &log, const QString &start)
+{
+    QFile f(log);
+    if (!f.open(QIODevice::ReadOnly))
+        return 0;
+    int count = 0;
+    for (const QByteArray &raw : f.readAll().split('\n')) {
+        const int marker = raw.indexOf(" < ");
+        if (marker >= 0 && raw.mid(marker + 3).startsWith(start.toLatin1()))
+            ++count;
+    }
+    return count;
+}
+
+int commandLines(const QString &log)
+{
+    return linesReceived(log, QStringLiteral("get")) + linesReceived(log, QStringLiteral("set"));
+}
+
+// When the emulator received the command line of the given index (from 0).
+QDateTime commandTime(const QString &log, int index)
+{
+    QFile f(log);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    for (const QByteArray &raw : f.readAll().split('\n')) {
+        const int marker = raw.indexOf(" < ");
+        const QByteArray line = raw.mid(marker + 3);
+        if (marker >= 0 && (line.startsWith("get") || line.startsWith("set")) && index-- == 0)
+            return QDateTime::fromString(QString::fromLatin1(raw.left(raw.indexOf(' '))), Qt::ISODateWithMs);
+    }
+    return {};
+}
+
+// Warnings of the program's own categories, counted for the report-once checks.
+int programWarnings = 0;
+QtMessageHandler previousHandler = nullptr;
+void countingHandler(QtMsgType type, const QMessageLogContext &context, const QString &text)
+{
+    if (type == QtWarningMsg && context.category && qstrncmp(context.category, "nerio.", 6) == 0)
+        ++programWarnings;
+    previousHandler(type, context, text);
+}
+
 struct Session {
     QProcess process;
     Connection connection { nullptr, true };
@@ -46,27 +126,14 @@ struct Session {
     ~Session()
     {
         connection.disconnectFromHost(false);
-        process.terminate();
-        if (!process.waitForFinished(3000))
-            process.kill();
-        process.waitForFinished(1000);
+        stopEmulator(process);
     }
 
     bool open(const QStringList &faults)
     {
         handler.setTimeoutInterval(TIMEOUT_MS);
-        process.start(emulatorProgram(), QStringList { QStringLiteral("--serial"), QStringLiteral("--reboot-ms"),
-                                             QStringLiteral("300") } + faults);
-        QString address;
-        QElapsedTimer clock;
-        clock.start();
-        while (address.isEmpty() && clock.elapsed() < 5000) {
-            if (!process.canReadLine() && !process.waitForReadyRead(200))
-                continue;
-            const QString line = QString::fromLocal8Bit(process.readLine()).trimmed();
-            if (line.startsWith(QLatin1String("serial: ")))
-                address = line.mid(8);
-        }
+        const QString address
+            = startEmulator(process, QStringList { QStringLiteral("--reboot-ms"), QStringLiteral("300") } + faults);
         if (address.isEmpty())
             return false;
         answerLogin(connection);
@@ -103,6 +170,52 @@ struct Session {
         return verdicts;
     }
 };
+// The Configuration page driven as an operator would, with the engine's queue sampled every 20 ms (waiting
+// requests plus the one running) and the command time-outs counted.
+struct PanelRun {
+    PromptRecorder prompts;
+    ConfigurationPanel panel;
+    int timeouts = 0;
+    int longestQueue = 0;
+    QTimer sampler;
+
+    explicit PanelRun(int timeoutMs)
+    {
+        panel.createCommandHandler(panel.connection());
+        CommandHandler *engine = panel.commandEngine();
+        engine->setTimeoutInterval(timeoutMs);
+        QObject::connect(engine, &CommandHandler::info, &panel,
+            [this](CommandHandler::infoMsg m) { timeouts += m == CommandHandler::CommandTimeout ? 1 : 0; });
+        QObject::connect(&sampler, &QTimer::timeout, &panel, [this, engine] {
+            longestQueue = qMax(longestQueue, engine->pendingRequests() + (engine->engineState() == CommandHandler::Idle ? 0 : 1));
+        });
+        sampler.start(20);
+    }
+
+    QPushButton *loginButton() const { return panel.findChild<QPushButton *>(QStringLiteral("loginButton")); }
+    bool linkOpen() const { return panel.connection()->isConnected(2); }
+
+    // Clicks connect; true once the device (its wire log) has been asked for its status.
+    bool connectTo(const QString &port, const QString &log)
+    {
+        panel.setCOMPort(port);
+        QTest::mouseClick(loginButton(), Qt::LeftButton);
+        return QTest::qWaitFor([&] { return panel.isPolling() && linesReceived(log, QStringLiteral("getStatus")) > 0; },
+            10000);
+    }
+
+    QStringList boxes() const
+    {
+        QStringList out;
+        for (const UiPrompts::Box &box : prompts.boxes)
+            out << QStringLiteral("%1|%2|%3").arg(int(box.icon)).arg(box.title, box.text);
+        return out;
+    }
+};
+
+const QString NO_RESPONSE_BOX = QStringLiteral("%1|Command information|No response from product received, check "
+                                               "your connection")
+                                    .arg(int(QMessageBox::Critical));
 } // namespace
 
 class tst_soak_device : public QObject
@@ -113,6 +226,7 @@ private slots:
     void initTestCase()
     {
         QVERIFY(dir.isValid());
+        previousHandler = qInstallMessageHandler(countingHandler);
         QVERIFY2(QFile::exists(emulatorProgram()), qPrintable(emulatorProgram() + QStringLiteral(" not built")));
         const QString path = dir.filePath(QStringLiteral("fw.bin"));
         QCOMPARE(QProcess::execute(emulatorProgram(),
@@ -154,6 +268,112 @@ private slots:
             count, total.elapsed(), longest, rssAfterWarmUp, rssEnd);
         if (count > 20)
             QVERIFY2(rssEnd - rssAfterWarmUp < 5 * 1024, "memory grows across sessions");
+    }
+
+    // The device falls silent for good under the one-second status poll. The session must end once: one
+    // line left unanswered, one time-out, one box, a bounded queue, nothing more sent into the silence.
+    void silentDeviceUnderPoll_data()
+    {
+        QTest::addColumn<int>("answered");
+        QTest::addColumn<bool>("applyIntoSilence");
+        QTest::newRow("silent during the first reads") << 2 << false;
+        QTest::newRow("silent while polling") << 8 << false;
+        // The operator presses "Apply changes" while the unanswered status request waits: fourteen settings
+        // and two readings join the queue behind it.
+        QTest::newRow("apply pressed into the silence") << 8 << true;
+    }
+
+    void silentDeviceUnderPoll()
+    {
+        QFETCH(int, answered);
+        QFETCH(bool, applyIntoSilence);
+        // The long watch (polling row) uses the program's own time-out; the reduced run shortens it.
+        const bool full = qEnvironmentVariableIsSet("NERIO_SOAK_SILENCE_S");
+        const int watch = full ? qEnvironmentVariableIntValue("NERIO_SOAK_SILENCE_S") : 20;
+        const int seconds = answered == 8 && !applyIntoSilence ? watch : qMin(watch, 20);
+        const int timeoutMs = full ? CommandHandler::COMMAND_TIMEOUT_MS : 1000;
+        const QString log = dir.filePath(QStringLiteral("silent%1%2.log").arg(answered).arg(applyIntoSilence));
+        Emulator emulator;
+        const QString port = startEmulator(emulator.process,
+            { QStringLiteral("--log"), log, QStringLiteral("--mute-after"), QString::number(answered) });
+        QVERIFY(!port.isEmpty());
+        PanelRun run(timeoutMs);
+        QDateTime ended;
+        QObject::connect(run.panel.connection(), &Connection::disconnected, &run.panel, [&] {
+            if (ended.isNull())
+                ended = QDateTime::currentDateTimeUtc();
+        });
+        // Checked from a timer, which also runs inside the engine's nested waits.
+        QTimer operatorHand;
+        bool applied = false;
+        QObject::connect(&operatorHand, &QTimer::timeout, &run.panel, [&] {
+            if (applyIntoSilence && !applied && commandLines(log) > answered && run.linkOpen()) {
+                applied = true;
+                QTest::mouseClick(run.panel.findChild<QPushButton *>(QStringLiteral("applyConfigButton")), Qt::LeftButton);
+            }
+        });
+        operatorHand.start(20);
+        const int warningsBefore = programWarnings;
+        run.panel.setCOMPort(port);
+        QTest::mouseClick(run.loginButton(), Qt::LeftButton);
+        QTest::qWait(seconds * 1000);
+
+        const QDateTime silent = commandTime(log, answered);
+        const qint64 endedAfter = silent.isValid() && ended.isValid() ? silent.msecsTo(ended) : -1;
+        qInfo("soak device: silence, %s, %d s watched, time-out %d ms: session ended %lld ms after the unanswered "
+              "line, longest queue %d, %d time-outs, %d boxes, %d warnings, %d command lines (%d answered)",
+            QTest::currentDataTag(), seconds, timeoutMs, endedAfter, run.longestQueue, run.timeouts,
+            int(run.prompts.boxes.size()), programWarnings - warningsBefore, commandLines(log), answered);
+        QCOMPARE(applied, applyIntoSilence);
+        QCOMPARE(run.boxes(), QStringList { NO_RESPONSE_BOX });
+        QCOMPARE(run.timeouts, 1);
+        QCOMPARE(commandLines(log), answered + 1);
+        QVERIFY2(run.longestQueue <= (applyIntoSilence ? 17 : 1), qPrintable(QString::number(run.longestQueue)));
+        // The time-out, then the goodbye to a silent device (one second).
+        QVERIFY2(endedAfter >= timeoutMs && endedAfter < timeoutMs + 3000, qPrintable(QString::number(endedAfter)));
+        QVERIFY(!run.panel.isPolling() && !run.linkOpen());
+        QCOMPARE(run.panel.commandEngine()->pendingRequests(), 0);
+        QCOMPARE(int(run.panel.commandEngine()->engineState()), int(CommandHandler::Idle));
+        QCOMPARE(run.loginButton()->toolTip(), QStringLiteral("Click to connect to ") + port);
+    }
+
+    // The device's pseudo-terminal vanishes under an open session (emulator killed), then a new device
+    // appears at the same path: one report, no hang, and the same page connects again cleanly.
+    void unplugAndReplug()
+    {
+        const QString link = dir.filePath(QStringLiteral("ttyNERIO"));
+        const QString logs[] = { dir.filePath(QStringLiteral("first.log")), dir.filePath(QStringLiteral("second.log")) };
+        Emulator first;
+        QVERIFY(!startEmulator(first.process, { QStringLiteral("--serial-link"), link, QStringLiteral("--log"), logs[0] }).isEmpty());
+        PanelRun run(1000);
+        QVERIFY(run.connectTo(link, logs[0]));
+        QVERIFY(run.prompts.boxes.isEmpty());
+
+        QElapsedTimer clock;
+        clock.start();
+        first.process.kill();
+        QVERIFY(first.process.waitForFinished(3000));
+        QVERIFY(QTest::qWaitFor([&] { return !run.panel.isPolling() && !run.linkOpen(); }, 10000));
+        const qint64 ended = clock.elapsed();
+        QTest::qWait(1500);
+        QCOMPARE(run.boxes(), QStringList { NO_RESPONSE_BOX });
+        QCOMPARE(run.panel.commandEngine()->pendingRequests(), 0);
+        QCOMPARE(int(run.panel.commandEngine()->engineState()), int(CommandHandler::Idle));
+        QCOMPARE(run.loginButton()->toolTip(), QStringLiteral("Click to connect to ") + link);
+        QVERIFY(run.loginButton()->isEnabled());
+
+        Emulator second;
+        QVERIFY(!startEmulator(second.process, { QStringLiteral("--serial-link"), link, QStringLiteral("--log"), logs[1] }).isEmpty());
+        QVERIFY(run.connectTo(link, logs[1]));
+        QVERIFY(QTest::qWaitFor([&] { return linesReceived(logs[1], QStringLiteral("getStatus")) >= 2; }, 5000));
+        // One answer per prompt, one launch of the reads.
+        QCOMPARE(linesReceived(logs[1], QStringLiteral("admin")), 1);
+        QCOMPARE(linesReceived(logs[1], QStringLiteral("korva")), 1);
+        QCOMPARE(linesReceived(logs[1], QStringLiteral("getCoreParameters")), 1);
+        QTest::mouseClick(run.loginButton(), Qt::LeftButton);
+        QVERIFY(!run.linkOpen());
+        QCOMPARE(run.prompts.boxes.size(), 1);
+        qInfo("soak device: unplug, session ended %lld ms after the device vanished; replugged session polled", ended);
     }
 
 private:
@@ -230,5 +450,5 @@ private:
     QByteArray image;
 };
 
-QTEST_GUILESS_MAIN(tst_soak_device)
+QTEST_MAIN(tst_soak_device)
 #include "tst_soak_device.moc"
