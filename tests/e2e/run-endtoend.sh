@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # End to end: the main window in network namespace "app" drives nerio-emulator in namespace "device",
 # joined by a veth pair; once over the serial link (a pseudo-terminal, shared by both namespaces) and
-# once over telnet. Multicast and the emulator's discovery stay inside the two namespaces.
+# once over telnet. Multicast stays inside the two namespaces.
 # Exit 77 (reported as skipped) when namespaces cannot be made or a tool is missing.
 #
 # usage: run-endtoend.sh <tst_endtoend> <nerio-emulator>
@@ -12,10 +12,7 @@ emulator=${2:?nerio-emulator}
 skip() { echo "SKIPPED: $*"; exit 77; }
 
 [ "$(id -u)" = 0 ] || skip "creating network namespaces needs root (uid $(id -u))"
-command -v ip >/dev/null || skip "iproute2 (ip) is not installed"
 command -v ffmpeg >/dev/null || skip "ffmpeg is not installed (scripts/setup installs it)"
-[ -x "$test_program" ] || { echo "FAIL: $test_program is not built"; exit 1; }
-[ -x "$emulator" ] || { echo "FAIL: $emulator is not built"; exit 1; }
 
 run_id="$$-$RANDOM"
 app="nerio-app-$run_id"
@@ -35,7 +32,7 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-if ! err=$(ip netns add "$app" 2>&1); then
+if ! err=$(ip netns add "$app" 2>&1); then # also when iproute2 is missing
     skip "cannot create a network namespace: $err"
 fi
 ip netns add "$device" || { echo "FAIL: second namespace"; exit 1; }
@@ -46,11 +43,9 @@ ip -n "$device" addr add 10.77.0.2/24 dev veth-dev
 for ns in "$app" "$device"; do ip -n "$ns" link set lo up; done
 ip -n "$app" link set veth-app up
 ip -n "$device" link set veth-dev up
-# Multicast and broadcast leave each namespace only through the veth pair.
+# Multicast leaves each namespace only through the veth pair.
 ip -n "$app" route add 224.0.0.0/4 dev veth-app
-ip -n "$app" route add 255.255.255.255/32 dev veth-app
 ip -n "$device" route add 224.0.0.0/4 dev veth-dev
-ip -n "$device" route add 255.255.255.255/32 dev veth-dev
 set +e
 
 # A constant-bitrate stream: 4 Mbit/s multiplex, MPEG-2 video and MPEG-1 layer II audio, 40 s.
@@ -72,7 +67,7 @@ JSON
 # The emulator answers on a pseudo-terminal and on telnet 10.77.0.2:23; its IP input listens on the
 # device's veth address.
 ip netns exec "$device" "$emulator" --serial --telnet 23 --bind 10.77.0.2 --unicast-address 10.77.0.2 \
-    --discovery --state "$work/device.json" --log "$work/wire.log" >"$work/emulator.out" 2>"$work/emulator.err" &
+    --state "$work/device.json" --log "$work/wire.log" >"$work/emulator.out" 2>"$work/emulator.err" &
 emulator_pid=$!
 for _ in $(seq 1 100); do
     grep -q '^ready' "$work/emulator.out" 2>/dev/null && break
@@ -92,9 +87,9 @@ status=0
 for route in serial telnet; do
     echo "== route: $route"
     if [ "$route" = serial ]; then link=(E2E_SERIAL="$serial"); else link=(E2E_TELNET=10.77.0.2); fi
-    (cd "$work" && ip netns exec "$app" env "${link[@]}" E2E_STATE="$work/device.json" E2E_WIRELOG="$work/wire.log" \
-        E2E_TS="$ts" E2E_MUXRATE="$muxrate" QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR="$runtime" \
-        timeout 150 "$test_program") || status=1
+    (cd "$work" && ip netns exec "$app" env "${link[@]}" E2E_STATE="$work/device.json" E2E_TS="$ts" \
+        E2E_MUXRATE="$muxrate" QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR="$runtime" timeout 150 "$test_program") \
+        || status=1
 done
 if [ "$status" != 0 ]; then
     echo "== emulator stderr"; tail -n 40 "$work/emulator.err"
