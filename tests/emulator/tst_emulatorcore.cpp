@@ -135,18 +135,17 @@ void TstEmulatorCore::settingsAndReadings()
             "Product MAC address : 00-0A-1B-2C-3D-4E\r\nProduct version : 1.0.0\r\n"
             "Product manufacturing date : 2025-11-04\r\nProduct options : IP ASI\r\n"));
     // Accepted values, range ends among them.
-    for (const char *line : { "setInputMux ASI", "setRefClockMux AUTO", "setCodeRate 5/6", "setGuardInterval 1/8",
-             "setConstellation 16QAM", "setBandwidth 7", "setTransmissionMode 2K", "setOutputFrequency 858",
-             "setAttenuation 30", "setOutputState ON", "setMipControl ON", "setSoftReset OFF",
-             "setTuningValues -128 7 -9 511", "setIPAddressingMethod unicast", "setIPMulticastAddress 224.0.0.0",
-             "setIPPort 65535" })
+    for (const char *line :
+        { "setInputMux ASI", "setRefClockMux AUTO", "setCodeRate 5/6", "setGuardInterval 1/8", "setConstellation 16QAM",
+            "setBandwidth 7", "setTransmissionMode 2K", "setOutputFrequency 858", "setAttenuation 30",
+            "setOutputState ON", "setMipControl ON", "setSoftReset OFF", "setTuningValues -128 7 -9 511",
+            "setIPAddressingMethod unicast", "setIPMulticastAddress 224.0.0.0", "setIPPort 65535" })
         QCOMPARE(rig.command(line), msg("OK\r\n"));
     // Refused values (exact case, just beyond a range, not a command) change nothing the readings show.
     for (const QByteArray &line : { QByteArray("setInputMux asi"), QByteArray("setOutputFrequency 858.001"),
              QByteArray("setOutputFrequency 473.999"), QByteArray("setAttenuation 31"),
-             QByteArray("setIPMulticastAddress 240.0.0.1"), QByteArray("setIPPort 1023"),
-             QByteArray("setIPPort 65536"), QByteArray("setIPUnicastAddress 10.0.0.1"),
-             QByteArray("setTuningValues 128 0 0 0"),
+             QByteArray("setIPMulticastAddress 240.0.0.1"), QByteArray("setIPPort 1023"), QByteArray("setIPPort 65536"),
+             QByteArray("setIPUnicastAddress 10.0.0.1"), QByteArray("setTuningValues 128 0 0 0"),
              "setFlashPacket " + QByteArray(ConsoleSession::MaxLineLength, 'a') })
         QVERIFY2(rig.command(line) == msg("KO\r\n"), line.left(40).constData());
     QCOMPARE(rig.command("getCoreParameters"),

@@ -117,8 +117,7 @@ void TstEmulatorLinks::delayDropLogThenStateOnAPacedLine()
     QElapsedTimer t;
     t.start();
     // 249 bytes at 11.52 bytes per millisecond take at least 21.6 ms on the line.
-    QCOMPARE(c.ask("getCoreParameters"),
-        QByteArray(defaultCore).replace("2/3", "5/6").replace("666.000", "500.250"));
+    QCOMPARE(c.ask("getCoreParameters"), QByteArray(defaultCore).replace("2/3", "5/6").replace("666.000", "500.250"));
     QVERIFY2(c.reads >= 2 && t.elapsed() >= 21,
         qPrintable(QStringLiteral("%1 reads in %2 ms").arg(c.reads).arg(t.elapsed())));
     QCOMPARE(c.ask("setCodeRate 3/4"), nul("OK\r\n"));

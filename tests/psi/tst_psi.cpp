@@ -1,6 +1,7 @@
 // The PSI library: DVB text, stream type and descriptor names, section assembly from transport
 // packets (first packets that start no section or point outside themselves), and PAT, PMT, NIT and SDT
-// decoding through tsparser, including sections whose length fields lie. Sections are built byte by byte by tsbuilder.h; expected values are hand-decoded.
+// decoding through tsparser, including sections whose length fields lie. Sections are built byte by byte by
+// tsbuilder.h; expected values are hand-decoded.
 
 #include "dvbtext.h"
 #include "es_table.h"
