@@ -8,7 +8,6 @@
 #include "tsstamp.h"
 #include "tsudpsend.h"
 
-#include <QSignalSpy>
 #include <QtTest>
 
 #include <limits>
@@ -214,18 +213,6 @@ private slots:
         renumbered->nextPacket();
         renumbered->newPositionFileSet(0);
         QCOMPARE(cc(renumbered->nextPacket()), 1);
-    }
-
-    void positionIsReportedOncePerSecond()
-    {
-        // 1000 packets at 188 * 8 * 100 bit/s: one second of stream every 100 packets.
-        auto loop = reader(fixture::counterRun(0x100, 1000), false, true, 0, 150400);
-        QSignalSpy spy(loop.get(), &tsloop::positionChanged);
-        for (int i = 0; i < 1050; ++i)
-            loop->nextPacket();
-        QCOMPARE(spy.count(), 12); // 0 .. 10 over the first pass, then 0 once more after the wrap
-        QCOMPARE(spy.at(10).at(0).toULongLong(), 10ULL);
-        QCOMPARE(spy.at(11).at(0).toULongLong(), 0ULL);
     }
 
     void injectionRhythm_data()
