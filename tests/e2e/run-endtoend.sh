@@ -7,8 +7,8 @@
 # usage: run-endtoend.sh <tst_endtoend> <nerio-emulator>
 set -uo pipefail
 
-test_program=${1:?test program}
-emulator=${2:?nerio-emulator}
+test_program=$(realpath "${1:?test program}")
+emulator=$(realpath "${2:?nerio-emulator}")
 skip() { echo "SKIPPED: $*"; exit 77; }
 
 [ "$(id -u)" = 0 ] || skip "creating network namespaces needs root (uid $(id -u))"
@@ -49,12 +49,11 @@ ip -n "$device" route add 224.0.0.0/4 dev veth-dev
 set +e
 
 # A constant-bitrate stream: 4 Mbit/s multiplex, MPEG-2 video and MPEG-1 layer II audio, 40 s.
-muxrate=4000000
 ts="$work/cbr.ts"
 if ! ffmpeg -nostdin -hide_banner -loglevel error -f lavfi -i "testsrc2=size=352x288:rate=25" \
     -f lavfi -i "sine=frequency=1000:sample_rate=48000" -t 40 \
     -c:v mpeg2video -b:v 2500k -minrate 2500k -maxrate 2500k -bufsize 1000k -c:a mp2 -b:a 128k \
-    -f mpegts -muxrate "$muxrate" -metadata service_name="Nerio E2E" -metadata service_provider="Nerio" "$ts"; then
+    -f mpegts -muxrate 4000000 -metadata service_name="Nerio E2E" -metadata service_provider="Nerio" "$ts"; then
     echo "FAIL: ffmpeg could not make the test stream"
     exit 1
 fi
@@ -88,8 +87,7 @@ for route in serial telnet; do
     echo "== route: $route"
     if [ "$route" = serial ]; then link=(E2E_SERIAL="$serial"); else link=(E2E_TELNET=10.77.0.2); fi
     (cd "$work" && ip netns exec "$app" env "${link[@]}" E2E_STATE="$work/device.json" E2E_TS="$ts" \
-        E2E_MUXRATE="$muxrate" QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR="$runtime" timeout 150 "$test_program") \
-        || status=1
+        QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR="$runtime" timeout 150 "$test_program") || status=1
 done
 if [ "$status" != 0 ]; then
     echo "== emulator stderr"; tail -n 40 "$work/emulator.err"
