@@ -19,10 +19,7 @@ namespace
 {
 constexpr quint16 PID = 0x0100;
 
-QByteArray firstPat()
-{
-    return tsbuild::patSection(1, { { 1, 0x100 } });
-}
+const QByteArray FIRST_PAT = tsbuild::patSection(1, { { 1, 0x100 } }); // program 1 on PID 0x100
 
 void feed(tsparser &parser, const QList<QByteArray> &packets)
 {
@@ -43,13 +40,6 @@ QString describe(const QList<program_info> &programs)
         out.append(s);
     }
     return out.join(QStringLiteral(" | "));
-}
-
-// Rewrites a byte of a built section; the parser does not check the CRC.
-QByteArray patched(QByteArray section, int offset, quint8 value)
-{
-    section[offset] = char(value);
-    return section;
 }
 } // namespace
 
@@ -109,11 +99,11 @@ void tst_psi::firstPacket_data()
 {
     QTest::addColumn<QByteArray>("packet");
     QTest::addColumn<int>("status");
-    const QByteArray start = QByteArray(1, 0) + firstPat();
+    const QByteArray start = QByteArray(1, 0) + FIRST_PAT;
     const int waiting = table::section_waiting;
     const int error = table::section_error;
     // pointer_field 10: the tail of an earlier section nobody collected comes first.
-    QTest::newRow("pointer field 10") << packet(PID, true, 0, char(10) + QByteArray(10, 0x55) + firstPat())
+    QTest::newRow("pointer field 10") << packet(PID, true, 0, char(10) + QByteArray(10, 0x55) + FIRST_PAT)
                                       << int(table::section_complete);
     // A 20-byte adaptation field, then the payload.
     QByteArray adapted = packet(PID, true, 0, char(20) + QByteArray(20, char(0xFF)) + start);
@@ -142,7 +132,7 @@ void tst_psi::firstPacket()
     table t(nullptr, PID);
     QCOMPARE(int(t.get_section(packet)), status);
     if (status == table::section_complete)
-        QCOMPARE(t.getSection().left(firstPat().size()), firstPat());
+        QCOMPARE(t.getSection().left(FIRST_PAT.size()), FIRST_PAT);
     else
         QCOMPARE(t.getStatus(), table::section_waiting);
 }
@@ -162,9 +152,9 @@ void tst_psi::sectionsAcrossPackets()
     QCOMPARE(t.get_section(packets.at(0)), table::section_incomplete);
     QCOMPARE(t.getSectionLength(), quint16(section.size() - 3));
     // A new start abandons the unfinished section; a finished table takes nothing more until reset.
-    QCOMPARE(t.get_section(packetize(PID, firstPat()).at(0)), table::section_complete);
+    QCOMPARE(t.get_section(packetize(PID, FIRST_PAT).at(0)), table::section_complete);
     QCOMPARE(t.get_section(packets.at(0)), table::section_complete);
-    QCOMPARE(t.getSection().left(firstPat().size()), firstPat());
+    QCOMPARE(t.getSection().left(FIRST_PAT.size()), FIRST_PAT);
     t.reset();
     QCOMPARE(t.get_section(packets.at(0)), table::section_incomplete);
     QCOMPARE(t.get_section(packets.at(1)), table::section_incomplete);
@@ -178,7 +168,7 @@ void tst_psi::sectionsAcrossPackets()
     QCOMPARE(first.size(), 190);
     t.reset();
     QCOMPARE(t.get_section(packet(PID, true, 0, char(0) + first.left(183))), table::section_incomplete);
-    QCOMPARE(t.get_section(packet(PID, true, 1, char(7) + first.mid(183) + firstPat())), table::section_complete);
+    QCOMPARE(t.get_section(packet(PID, true, 1, char(7) + first.mid(183) + FIRST_PAT)), table::section_complete);
     QCOMPARE(t.getTableId(), quint8(0x02));
     QCOMPARE(t.getSection(), first);
 }
@@ -220,6 +210,11 @@ void tst_psi::lyingLengthsEndTheWalk_data()
     QTest::addColumn<quint16>("pid");
     QTest::addColumn<QByteArray>("section");
     QTest::addColumn<int>("streams");
+    // Rewrites a byte of a built section; the parser does not check the CRC.
+    const auto patched = [](QByteArray section, int offset, quint8 value) {
+        section[offset] = char(value);
+        return section;
+    };
 
     const QByteArray pmt
         = tsbuild::pmtSection(1, 0x101, { { 0x02, 0x101, QByteArray() }, { 0x03, 0x102, QByteArray(4, 0x0A) } });
@@ -247,7 +242,7 @@ void tst_psi::lyingLengthsEndTheWalk()
     QFETCH(QByteArray, section);
     QFETCH(int, streams);
     tsparser parser;
-    feed(parser, packetize(0, firstPat()));
+    feed(parser, packetize(0, FIRST_PAT));
     feed(parser, packetize(pid, section));
     if (pid != 0x100)
         feed(parser, packetize(0x100, tsbuild::pmtSection(1, 0x101, {})));
