@@ -19,6 +19,9 @@ const char *const OPEN_ERROR_TITLE = "XML open error";
 const char *const OPEN_ERROR_TEXT = "Unable to open the configuration file";
 const char *const PARSE_ERROR_TEXT = "Error while trying to set XML content";
 constexpr int INDENT = 2;
+// A parameter file is a few kilobytes. Parsing 100 MB took 4.4 s and 300 MB of memory, so anything
+// past this generous bound is refused unread, as a malformed file is.
+constexpr qint64 MAX_FILE_BYTES = qint64(16) * 1024 * 1024;
 
 const QStringList &configKeys()
 {
@@ -97,9 +100,9 @@ ConfigXML::ConfigXML(const QString &path, bool isNew)
         UiPrompts::warning(this, QString::fromLatin1(OPEN_ERROR_TITLE), QString::fromLatin1(OPEN_ERROR_TEXT));
         return;
     }
-    QString errorText;
+    QString errorText = QStringLiteral("file larger than %1 bytes").arg(MAX_FILE_BYTES);
     int errorLine = 0;
-    const bool parsed = document.setContent(&file, &errorText, &errorLine);
+    const bool parsed = file.size() <= MAX_FILE_BYTES && document.setContent(&file, &errorText, &errorLine);
     file.close();
     if (!parsed) {
         // A failed parse may leave a partial tree behind; start from an empty one.
