@@ -19,11 +19,6 @@
 #include <termios.h>
 #include <unistd.h>
 
-inline QString emulatorProgram()
-{
-    return qEnvironmentVariable("NERIO_BIN_DIR", QStringLiteral(".")) + QStringLiteral("/nerio-emulator");
-}
-
 // "--telnet 0 --delay-ms 400" as an argument list.
 inline QStringList args(const char *line)
 {
@@ -50,7 +45,7 @@ public:
     // Starts the program and waits for its "ready" line, noting the links announced before it.
     bool start(const QStringList &arguments)
     {
-        process.start(emulatorProgram(), arguments);
+        process.start(qEnvironmentVariable("NERIO_BIN_DIR") + QStringLiteral("/nerio-emulator"), arguments);
         QElapsedTimer t;
         t.start();
         while (t.elapsed() < 10000 && process.state() != QProcess::NotRunning) {
@@ -82,9 +77,6 @@ public:
 class Client
 {
 public:
-    Client() = default;
-    Client(const Client &) = delete;
-    Client &operator=(const Client &) = delete;
     ~Client() { close(); }
 
     bool openSerial(const QString &path)
