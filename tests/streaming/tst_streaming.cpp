@@ -221,8 +221,8 @@ private slots:
 
     void deletingAnUnstartedOrSlowRunIsPrompt()
     {
-        auto built = std::make_unique<streaming>(nullptr, 0, tsloop::loopEnabled, dir.filePath("run697.ts"),
-            10000000, &tools, false, QHostAddress::LocalHost, receiver.port(), 7);
+        auto built = std::make_unique<streaming>(nullptr, 0, tsloop::loopEnabled, dir.filePath("run697.ts"), 10000000,
+            &tools, false, QHostAddress::LocalHost, receiver.port(), 7);
         built.reset();
         // 100 kbit/s: a datagram every 105 ms; the stop must not wait for the next one.
         auto slow = start(70, 100000);

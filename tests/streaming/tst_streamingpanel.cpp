@@ -7,6 +7,7 @@
 // ticks of 27 MHz, so a PCR on packet i carries i x 10 800.
 
 #include "configurationpanel.h"
+#include "enginefixture.h"
 #include "loopbackcapture.h"
 #include "mainwindowimpl.h"
 #include "promptrecorder.h"
@@ -92,15 +93,6 @@ private:
     streamingmisc *testing = nullptr;
     PromptRecorder *prompts = nullptr;
     std::unique_ptr<LoopbackCapture> receiver;
-    int files = 0;
-    QString writeFile(const QByteArray &bytes)
-    {
-        const QString path = dir.filePath(QStringLiteral("s%1.ts").arg(++files));
-        QFile f(path);
-        if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
-            qFatal("cannot write %s", qPrintable(path));
-        return path;
-    }
     void load(const QString &path)
     {
         prompts->fileAnswers << path;
@@ -136,7 +128,7 @@ private slots:
     void initTestCase()
     {
         QVERIFY(dir.isValid());
-        cbrPath = writeFile(cbrStream(true));
+        cbrPath = fixture::writeFile(dir, "cbr.ts", cbrStream(true));
     }
     void init()
     {
@@ -302,9 +294,9 @@ private slots:
     }
     void loadWithoutPcr()
     {
-        load(writeFile(cbrStream(false)));
-        expectBox(QMessageBox::Warning,
-            "No PCR detected, please enter bitrate manualy. Default bitrate value is : 10 Mbps");
+        load(fixture::writeFile(dir, "nopcr.ts", cbrStream(false)));
+        expectBox(
+            QMessageBox::Warning, "No PCR detected, please enter bitrate manualy. Default bitrate value is : 10 Mbps");
         QCOMPARE(printed(page->fileModel()).at(4), QStringLiteral("  No PCR detected"));
         QCOMPARE(page->currentBitrate(), qint64(10000000));
         QCOMPARE(child<QLineEdit>("bitrate_line")->text(), QStringLiteral("10 000 000"));
