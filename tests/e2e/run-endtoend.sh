@@ -78,7 +78,6 @@ if ! grep -q '^ready' "$work/emulator.out"; then
     exit 1
 fi
 serial=$(sed -n 's/^serial: //p' "$work/emulator.out" | head -n1)
-echo "emulator: serial $serial, telnet 10.77.0.2:23"
 
 runtime="$work/xdg"
 mkdir -m 700 "$runtime"
