@@ -14,7 +14,8 @@
 #include <cstdint>
 #include <cstdlib>
 
-namespace {
+namespace
+{
 QByteArray withoutCrNul(const QByteArray &bytes)
 {
     QByteArray out;

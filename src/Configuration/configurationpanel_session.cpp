@@ -165,7 +165,6 @@ void ConfigurationPanel::teardown()
     modulatorConnection->disconnectFromHost(true);
 }
 
-
 void ConfigurationPanel::commandInfo(CommandHandler::infoMsg msg)
 {
     // Stays connected for the whole session: a later time-out must still end it.

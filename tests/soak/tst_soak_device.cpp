@@ -187,7 +187,8 @@ struct PanelRun {
         QObject::connect(engine, &CommandHandler::info, &panel,
             [this](CommandHandler::infoMsg m) { timeouts += m == CommandHandler::CommandTimeout ? 1 : 0; });
         QObject::connect(&sampler, &QTimer::timeout, &panel, [this, engine] {
-            longestQueue = qMax(longestQueue, engine->pendingRequests() + (engine->engineState() == CommandHandler::Idle ? 0 : 1));
+            longestQueue = qMax(
+                longestQueue, engine->pendingRequests() + (engine->engineState() == CommandHandler::Idle ? 0 : 1));
         });
         sampler.start(20);
     }
@@ -200,8 +201,8 @@ struct PanelRun {
     {
         panel.setCOMPort(port);
         QTest::mouseClick(loginButton(), Qt::LeftButton);
-        return QTest::qWaitFor([&] { return panel.isPolling() && linesReceived(log, QStringLiteral("getStatus")) > 0; },
-            10000);
+        return QTest::qWaitFor(
+            [&] { return panel.isPolling() && linesReceived(log, QStringLiteral("getStatus")) > 0; }, 10000);
     }
 
     QStringList boxes() const
@@ -309,7 +310,8 @@ private slots:
         QObject::connect(&operatorHand, &QTimer::timeout, &run.panel, [&] {
             if (applyIntoSilence && !applied && commandLines(log) > answered && run.linkOpen()) {
                 applied = true;
-                QTest::mouseClick(run.panel.findChild<QPushButton *>(QStringLiteral("applyConfigButton")), Qt::LeftButton);
+                QTest::mouseClick(
+                    run.panel.findChild<QPushButton *>(QStringLiteral("applyConfigButton")), Qt::LeftButton);
             }
         });
         operatorHand.start(20);
@@ -342,9 +344,12 @@ private slots:
     void unplugAndReplug()
     {
         const QString link = dir.filePath(QStringLiteral("ttyNERIO"));
-        const QString logs[] = { dir.filePath(QStringLiteral("first.log")), dir.filePath(QStringLiteral("second.log")) };
+        const QString logs[]
+            = { dir.filePath(QStringLiteral("first.log")), dir.filePath(QStringLiteral("second.log")) };
         Emulator first;
-        QVERIFY(!startEmulator(first.process, { QStringLiteral("--serial-link"), link, QStringLiteral("--log"), logs[0] }).isEmpty());
+        QVERIFY(
+            !startEmulator(first.process, { QStringLiteral("--serial-link"), link, QStringLiteral("--log"), logs[0] })
+                 .isEmpty());
         PanelRun run(1000);
         QVERIFY(run.connectTo(link, logs[0]));
         QVERIFY(run.prompts.boxes.isEmpty());
@@ -363,7 +368,9 @@ private slots:
         QVERIFY(run.loginButton()->isEnabled());
 
         Emulator second;
-        QVERIFY(!startEmulator(second.process, { QStringLiteral("--serial-link"), link, QStringLiteral("--log"), logs[1] }).isEmpty());
+        QVERIFY(
+            !startEmulator(second.process, { QStringLiteral("--serial-link"), link, QStringLiteral("--log"), logs[1] })
+                 .isEmpty());
         QVERIFY(run.connectTo(link, logs[1]));
         QVERIFY(QTest::qWaitFor([&] { return linesReceived(logs[1], QStringLiteral("getStatus")) >= 2; }, 5000));
         // One answer per prompt, one launch of the reads.
@@ -424,14 +431,15 @@ private:
         case 9: {
             // Dropped mid-flash: the announcement and two packets, then nothing answers.
             const QList<int> verdicts = s.flash(image);
-            QCOMPARE(verdicts.mid(0, 3), (QList<int> { CommandHandler::BankErased, CommandHandler::CommandOk, CommandHandler::CommandTimeout }));
+            QCOMPARE(verdicts.mid(0, 3),
+                (QList<int> { CommandHandler::BankErased, CommandHandler::CommandOk, CommandHandler::CommandTimeout }));
             break;
         }
         default: {
             QCOMPARE(int(s.setCodeRate()), int(CommandHandler::CommandOk));
-            QCOMPARE(s.flash(image), (QList<int> { CommandHandler::BankErased, CommandHandler::CommandOk,
-                                         CommandHandler::CommandOk, CommandHandler::CommandOk,
-                                         CommandHandler::DownloadComplete }));
+            QCOMPARE(s.flash(image),
+                (QList<int> { CommandHandler::BankErased, CommandHandler::CommandOk, CommandHandler::CommandOk,
+                    CommandHandler::CommandOk, CommandHandler::DownloadComplete }));
             if (fault == 0) {
                 // Reboot: the device is silent for 300 ms, so a reading meanwhile times out.
                 QVERIFY(s.handler.setBoolValue(RT::setSoftReset, true));
