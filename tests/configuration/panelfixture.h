@@ -52,15 +52,15 @@ inline QString emulatorProgram()
     return qEnvironmentVariable("NERIO_BIN_DIR") + "/nerio-emulator";
 }
 
-// One nerio-emulator, on a pseudo-terminal logging its wire to a file of its own unless told otherwise;
-// stopped when the object goes.
+// One nerio-emulator, on a pseudo-terminal logging its wire to a file of its own; stopped when the
+// object goes.
 class Emulator
 {
 public:
-    explicit Emulator(const QStringList &extra = {}, bool serial = true)
+    explicit Emulator(const QStringList &extra = {})
     {
         process.setProgram(emulatorProgram());
-        process.setArguments((serial ? QStringList { "--serial", "--log", dir.filePath("wire.log") } : QStringList()) + extra);
+        process.setArguments(QStringList { "--serial", "--log", dir.filePath("wire.log") } + extra);
         process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         process.start();
         QByteArray out;
@@ -73,7 +73,7 @@ public:
         for (const QByteArray &line : out.split('\n'))
             if (line.startsWith("serial: "))
                 path = QString::fromLocal8Bit(line.mid(8).trimmed());
-        ready = out.contains("ready\n") && (!serial || !path.isEmpty());
+        ready = out.contains("ready\n") && !path.isEmpty();
     }
     // Whatever has not ended three seconds after the request is killed by QProcess itself.
     ~Emulator()

@@ -1,25 +1,17 @@
 // The Configuration page's session driven headless against nerio-emulator over a pseudo-terminal:
-// connect and log in, identity/parameters/status, the poll rhythm, apply and read back, and the
-// ways a session ends (button, silent device, refused login, unusable address or port). The IP login
-// dialog broadcasts a discovery, so its test runs in a network namespace of its own, which this program
-// creates by running itself again under unshare; there a nerio-emulator answers the discovery and
-// takes the telnet login on port 23.
+// connect and log in, identity/parameters/status, the poll rhythm, apply on the wire, and the ways a
+// session ends (button, silent device, refused login, unusable address or port, quick reconnect).
+// Discovery and the telnet dialogue are tested in tests/discovery and tests/connexion.
 
-#include "dialogloginip.h"
 #include "mux.h"
 #include "panelfixture.h"
 
 #include <QCheckBox>
-#include <QComboBox>
 #include <QDateTime>
 #include <QLabel>
 
-#include <unistd.h>
-
 namespace
 {
-const char *const CHILD_ENV = "NERIO_LOGIN_NS_CHILD";
-
 // Clicks a selector until it shows the wanted item (at most one full cycle).
 bool selectItem(Mux *mux, const QString &item)
 {
@@ -28,9 +20,10 @@ bool selectItem(Mux *mux, const QString &item)
     return mux->items.value(mux->index) == item;
 }
 
-QImage pixmapOf(const ConfigurationPanel &panel, const char *label)
+bool pllRed(const ConfigurationPanel &panel)
 {
-    return child<QLabel>(&panel, label)->pixmap(Qt::ReturnByValue).toImage();
+    return child<QLabel>(&panel, "PLLOK")->pixmap(Qt::ReturnByValue).toImage()
+        == QPixmap(":/configurationPanel/red.png").toImage();
 }
 }
 
@@ -38,17 +31,15 @@ class TstPanelSession : public QObject
 {
     Q_OBJECT
 private slots:
-    void connectShowsDeviceAndPolls();
-    void applyFullSetReadsBack();
+    void connectPollApplyDisconnect();
     void sessionEndsWithBox_data();
     void sessionEndsWithBox();
     void refusedTargetThenOneCleanLogin_data();
     void refusedTargetThenOneCleanLogin();
     void reconnectRightAfterDisconnect();
-    void loginIpInNamespace();
 };
 
-void TstPanelSession::connectShowsDeviceAndPolls()
+void TstPanelSession::connectPollApplyDisconnect()
 {
     Emulator emulator;
     QVERIFY(emulator.ready);
@@ -82,58 +73,39 @@ void TstPanelSession::connectShowsDeviceAndPolls()
         QVERIFY2(gap >= 995 && gap <= 1500, qPrintable(QString("poll gap %1 ms").arg(gap)));
     }
 
+    // A full set applied, in order, then read back.
+    const QList<Mux *> &sel = panel.selectors();
+    QVERIFY(selectItem(sel[2], "5/6") && selectItem(sel[3], "1/4") && selectItem(sel[4], "16QAM"));
+    QVERIFY(selectItem(sel[6], "2K") && selectItem(sel[1], "external"));
+    panel.setFrequency("682.000", "Channel 47");
+    panel.setIPConfig("239.10.20.30", "5004", false);
+    QTest::mouseClick(child<QPushButton>(&panel, "outputSliderButton"), Qt::LeftButton);
+    panel.setAttenuationLevel(12);
+    QTest::mouseClick(child<QCheckBox>(&panel, "mipCheckBox"), Qt::LeftButton);
+    const QStringList applied { "IP", "5/6", "1/4", "16QAM", "8MHz", "2K", "external", "239.10.20.30", "5004",
+        "682.000", "12", "multicast", "ON" };
+    QCOMPARE(panel.collectConfig(), applied);
+    int before = emulator.received().size();
+    QPushButton *apply = child<QPushButton>(&panel, "applyConfigButton");
+    QTest::mouseClick(apply, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(emulator.received(before).contains("getIPParameters") && apply->isEnabled(), 5000);
+    QStringList sent = emulator.received(before);
+    sent.removeAll("getStatus");
+    sent.removeAll("getID");
+    QCOMPARE(sent.mid(0, 16),
+        QStringList({ "setInputMux AUTO", "setRefClockMux external", "setCodeRate 5/6", "setGuardInterval 1/4",
+            "setConstellation 16QAM", "setBandwidth 8", "setTransmissionMode 2K", "setOutputFrequency 682.000",
+            "setOutputState ON", "setMipControl ON", "setIPAddressingMethod multicast",
+            "setIPMulticastAddress 239.10.20.30", "setIPPort 5004", "setAttenuation 12", "getCoreParameters",
+            "getIPParameters" }));
+    QCOMPARE(panel.collectConfig(), applied);
+
     // The button ends the session without a box.
     clickLogin(panel);
     QVERIFY(!panel.isPolling());
     QVERIFY(!panel.connection()->isConnected(2));
-    QTRY_COMPARE(pixmapOf(panel, "PLLOK"), QPixmap(":/configurationPanel/red.png").toImage());
+    QTRY_VERIFY(pllRed(panel));
     QVERIFY(emulator.received().contains("exit"));
-    QVERIFY(prompts.boxes.isEmpty());
-}
-
-void TstPanelSession::applyFullSetReadsBack()
-{
-    Emulator emulator;
-    QVERIFY(emulator.ready);
-    PromptRecorder prompts;
-    const QStringList applied { "IP", "5/6", "1/4", "16QAM", "8MHz", "2K", "external", "239.10.20.30", "5004",
-        "682.000", "12", "multicast", "ON" };
-    {
-        ConfigurationPanel panel;
-        QVERIFY(connectPanel(panel, emulator.path));
-        const QList<Mux *> &sel = panel.selectors();
-        QVERIFY(selectItem(sel[2], "5/6") && selectItem(sel[3], "1/4") && selectItem(sel[4], "16QAM"));
-        QVERIFY(selectItem(sel[6], "2K") && selectItem(sel[1], "external"));
-        panel.setFrequency("682.000", "Channel 47");
-        panel.setIPConfig("239.10.20.30", "5004", false);
-        QTest::mouseClick(child<QPushButton>(&panel, "outputSliderButton"), Qt::LeftButton);
-        panel.setAttenuationLevel(12);
-        QTest::mouseClick(child<QCheckBox>(&panel, "mipCheckBox"), Qt::LeftButton);
-        QCOMPARE(panel.collectConfig(), applied);
-
-        const int before = emulator.received().size();
-        QPushButton *apply = child<QPushButton>(&panel, "applyConfigButton");
-        QTest::mouseClick(apply, Qt::LeftButton);
-        QTRY_VERIFY_WITH_TIMEOUT(emulator.received(before).contains("getIPParameters") && apply->isEnabled(), 5000);
-        QStringList sent = emulator.received(before);
-        sent.removeAll("getStatus");
-        sent.removeAll("getID");
-        QCOMPARE(sent.mid(0, 16),
-            QStringList({ "setInputMux AUTO", "setRefClockMux external", "setCodeRate 5/6", "setGuardInterval 1/4",
-                "setConstellation 16QAM", "setBandwidth 8", "setTransmissionMode 2K", "setOutputFrequency 682.000",
-                "setOutputState ON", "setMipControl ON", "setIPAddressingMethod multicast",
-                "setIPMulticastAddress 239.10.20.30", "setIPPort 5004", "setAttenuation 12", "getCoreParameters",
-                "getIPParameters" }));
-        QCOMPARE(panel.collectConfig(), applied);
-        clickLogin(panel);
-    }
-    // A fresh page reads the same set back from the device.
-    ConfigurationPanel fresh;
-    QVERIFY(connectPanel(fresh, emulator.path));
-    QTRY_COMPARE_WITH_TIMEOUT(fresh.collectConfig(), applied, 3000);
-    QVERIFY(fresh.isMipControlled());
-    QTRY_COMPARE_WITH_TIMEOUT(child<QLabel>(&fresh, "PLLOK")->toolTip(), QString("Loss of lock"), 3000);
-    clickLogin(fresh);
     QVERIFY(prompts.boxes.isEmpty());
 }
 
@@ -162,7 +134,7 @@ void TstPanelSession::sessionEndsWithBox()
     QTRY_COMPARE_WITH_TIMEOUT(shownBoxes(prompts), QStringList({ box }), 8000);
     QTRY_VERIFY_WITH_TIMEOUT(!panel.isPolling() && !panel.connection()->isConnected(2), 3000);
     QCOMPARE(child<QPushButton>(&panel, "loginButton")->toolTip(), "Click to connect to " + emulator.path);
-    QCOMPARE(pixmapOf(panel, "PLLOK"), QPixmap(":/configurationPanel/red.png").toImage());
+    QVERIFY(pllRed(panel));
     // Idle: no further lines and no second box.
     const int lines = emulator.received().size();
     QTest::qWait(1500);
@@ -238,96 +210,5 @@ void TstPanelSession::reconnectRightAfterDisconnect()
     clickLogin(panel);
 }
 
-void TstPanelSession::loginIpInNamespace()
-{
-    if (geteuid() != 0)
-        QSKIP("the IP login dialog broadcasts; its test needs a network namespace, which needs root");
-    QProcess probe;
-    probe.start("unshare", { "-n", "true" });
-    if (!probe.waitForFinished(10000) || probe.exitCode() != 0)
-        QSKIP(qPrintable("cannot create a network namespace: " + QString::fromLocal8Bit(probe.readAllStandardError())));
-
-    // Loopback up with a broadcast route, then this program again, running the namespace test.
-    QProcess child;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(CHILD_ENV, "1");
-    child.setProcessEnvironment(env);
-    child.setProcessChannelMode(QProcess::MergedChannels);
-    child.start("unshare",
-        { "-n", "sh", "-c", "ip link set lo up && ip route add 255.255.255.255/32 dev lo src 127.0.0.1 && exec \"$0\"",
-            QCoreApplication::applicationFilePath() });
-    QVERIFY(child.waitForFinished(60000));
-    const QByteArray output = child.readAll();
-    if (child.exitCode() != 0)
-        qWarning().noquote() << output;
-    QCOMPARE(child.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(child.exitCode(), 0);
-    QVERIFY(output.contains("Totals: 3 passed, 0 failed, 0 skipped"));
-}
-
-// Runs only inside the namespace the test above creates.
-class TstLoginIpNamespace : public QObject
-{
-    Q_OBJECT
-private slots:
-    void discoveryThenTelnetLogin();
-};
-
-void TstLoginIpNamespace::discoveryThenTelnetLogin()
-{
-    Emulator emulator({ "--telnet", "23", "--discovery" }, false);
-    QVERIFY(emulator.ready);
-    PromptRecorder prompts;
-    ConfigurationPanel panel;
-    panel.createCommandHandler(panel.connection());
-    panel.commandEngine()->setTimeoutInterval(1000);
-    const auto shownDialog = [] {
-        QPointer<DialogLoginIp> found;
-        for (QWidget *w : QApplication::topLevelWidgets())
-            if (auto *d = qobject_cast<DialogLoginIp *>(w); d && d->isVisible())
-                found = d;
-        return found;
-    };
-    // OK before any answer stores "Auto", which the connect refuses.
-    panel.configLoginIP();
-    QPointer<DialogLoginIp> dialog = shownDialog();
-    QVERIFY(dialog);
-    QTest::mouseClick(child<QPushButton>(dialog, "okButton"), Qt::LeftButton);
-    QTRY_VERIFY(dialog.isNull());
-    QCOMPARE(panel.ipAddressText(), QString("Auto"));
-    clickLogin(panel);
-    QCOMPARE(shownBoxes(prompts), QStringList({ "warning|IP error|Invalid format for IP address" }));
-    prompts.boxes.clear();
-
-    panel.configLoginIP();
-    dialog = shownDialog();
-    QVERIFY(dialog);
-    // Only the emulator's answer is listed: the dialog's own query comes back too but is no answer.
-    auto *hosts = child<QComboBox>(dialog, "interfaceComboBox");
-    QTRY_COMPARE_WITH_TIMEOUT(hosts->itemText(hosts->count() - 1), QString("127.0.0.1 (02-4E-52-00-00-2A)"), 3000);
-    QCOMPARE(hosts->count(), 1);
-    QTest::mouseClick(child<QPushButton>(dialog, "okButton"), Qt::LeftButton);
-    QTRY_VERIFY(dialog.isNull());
-    QCOMPARE(panel.ipAddressText() + ' ' + QString::number(panel.connectionKind()), QString("127.0.0.1 0"));
-
-    // The TCP route: telnet on port 23, login, identity.
-    clickLogin(panel);
-    QTRY_COMPARE_WITH_TIMEOUT(child<QLabel>(&panel, "typeLabel")->text(), QString("Nerio DVB-T modulator"), 5000);
-    QVERIFY(panel.isPolling());
-    clickLogin(panel);
-    QVERIFY(!panel.isPolling());
-    QVERIFY(prompts.boxes.isEmpty());
-}
-
-int main(int argc, char **argv)
-{
-    QApplication app(argc, argv);
-    if (qEnvironmentVariableIsSet(CHILD_ENV)) {
-        TstLoginIpNamespace inNamespace;
-        return QTest::qExec(&inNamespace, argc, argv);
-    }
-    TstPanelSession tests;
-    return QTest::qExec(&tests, argc, argv);
-}
-
+QTEST_MAIN(TstPanelSession)
 #include "tst_panelsession.moc"
