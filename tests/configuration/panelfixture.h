@@ -7,6 +7,7 @@
 
 #include <QFile>
 #include <QIcon>
+#include <QPointer>
 #include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -45,6 +46,22 @@ inline bool writeFile(const QString &path, const QByteArray &bytes)
 {
     QFile f(path);
     return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
+}
+
+// The visible dialog of that class the page opened.
+template <typename D> QPointer<D> shownDialog()
+{
+    for (QWidget *w : QApplication::topLevelWidgets())
+        if (auto *d = qobject_cast<D *>(w); d && d->isVisible())
+            return d;
+    return nullptr;
+}
+
+bool clickAndClose(QWidget *dialog, const char *button)
+{
+    QPointer<QWidget> guard(dialog);
+    QTest::mouseClick(child<QPushButton>(dialog, button), Qt::LeftButton);
+    return QTest::qWaitFor([&] { return guard.isNull(); }, 2000);
 }
 
 inline QString emulatorProgram()

@@ -31,15 +31,6 @@ QString labelText(const QWidget *parent, const char *name)
     return child<QLabel>(parent, name)->text();
 }
 
-// The visible dialog of that class the page opened.
-template <typename D> QPointer<D> shownDialog()
-{
-    for (QWidget *w : QApplication::topLevelWidgets())
-        if (auto *d = qobject_cast<D *>(w); d && d->isVisible())
-            return d;
-    return nullptr;
-}
-
 // "<text>|<colour>" of a validation label, or its whole style sheet if that is not the bold mark.
 QString mark(const QWidget *dialog, const char *name)
 {
@@ -55,12 +46,6 @@ void typeInto(QLineEdit *edit, const QString &text)
     QTest::keyClick(edit, Qt::Key_Return);
 }
 
-bool clickAndClose(QWidget *dialog, const char *button)
-{
-    QPointer<QWidget> guard(dialog);
-    QTest::mouseClick(child<QPushButton>(dialog, button), Qt::LeftButton);
-    return QTest::qWaitFor([&] { return guard.isNull(); }, 2000);
-}
 }
 
 class TstConfigurationPanel : public QObject

@@ -1,0 +1,101 @@
+// The IP login dialog as the page opens it: it broadcasts a discovery, so the test runs in a network
+// namespace of its own, which this program creates by running itself again under unshare. There a
+// nerio-emulator answers the discovery and takes the telnet login on port 23.
+
+#include "dialogloginip.h"
+#include "panelfixture.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+
+#include <unistd.h>
+
+namespace
+{
+const char *const CHILD_ENV = "NERIO_LOGINIP_IN_NAMESPACE";
+
+QStringList comboItems(const QComboBox *box)
+{
+    QStringList items;
+    for (int i = 0; i < box->count(); ++i)
+        items << box->itemText(i);
+    return items;
+}
+} // namespace
+
+class TstLoginIp : public QObject
+{
+    Q_OBJECT
+private slots:
+    void inNamespace()
+    {
+        if (geteuid() != 0)
+            QSKIP("the IP login dialog broadcasts; its test needs a network namespace, which needs root");
+        QProcess probe;
+        probe.start("unshare", { "-n", "true" });
+        if (!probe.waitForFinished(10000) || probe.exitCode() != 0)
+            QSKIP("cannot create a network namespace here");
+        // Loopback up with a broadcast route, then this program again, running the test below.
+        QProcess child;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(CHILD_ENV, "1");
+        child.setProcessEnvironment(env);
+        child.setProcessChannelMode(QProcess::MergedChannels);
+        child.start("unshare", { "-n", "sh", "-c",
+            "ip link set lo up && ip route add 255.255.255.255/32 dev lo src 127.0.0.1 && exec \"$0\"",
+            QCoreApplication::applicationFilePath() });
+        QVERIFY(child.waitForFinished(60000));
+        const QByteArray output = child.readAll();
+        if (child.exitCode() != 0)
+            qWarning().noquote() << output;
+        QCOMPARE(child.exitCode(), 0);
+        QVERIFY(output.contains("Totals: 3 passed, 0 failed, 0 skipped"));
+    }
+};
+
+// Runs only inside the namespace made above.
+class TstLoginIpNamespace : public QObject
+{
+    Q_OBJECT
+private slots:
+    void discoveryThenTelnetLogin()
+    {
+        Emulator emulator({ "--telnet", "23", "--discovery" });
+        QVERIFY(emulator.ready);
+        PromptRecorder prompts;
+        ConfigurationPanel panel;
+        panel.createCommandHandler(panel.connection());
+        panel.commandEngine()->setTimeoutInterval(1000);
+        panel.configLoginIP();
+        QPointer<DialogLoginIp> dialog = shownDialog<DialogLoginIp>();
+        QVERIFY(dialog);
+        QComboBox *hosts = child<QComboBox>(dialog, "interfaceComboBox");
+        // Only the emulator's answer is listed: the dialog's own query comes back too but is no answer.
+        QTRY_COMPARE_WITH_TIMEOUT(comboItems(hosts), QStringList({ "127.0.0.1 (02-4E-52-00-00-2A)" }), 3000);
+        QVERIFY(clickAndClose(dialog, "okButton"));
+        QCOMPARE(panel.ipAddressText() + ' ' + QString::number(panel.connectionKind()), QString("127.0.0.1 0"));
+
+        // The TCP route: telnet on port 23, login, identity, poll; then the session ends without a box.
+        QPushButton *login = child<QPushButton>(&panel, "loginButton");
+        QTest::mouseClick(login, Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(child<QLabel>(&panel, "typeLabel")->text(), QString("Nerio DVB-T modulator"), 5000);
+        QVERIFY(panel.isPolling());
+        QTest::mouseClick(login, Qt::LeftButton);
+        QVERIFY(!panel.isPolling());
+        QVERIFY(prompts.boxes.isEmpty());
+    }
+};
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    if (qEnvironmentVariableIsSet(CHILD_ENV)) {
+        TstLoginIpNamespace inNamespace;
+        return QTest::qExec(&inNamespace, argc, argv);
+    }
+    TstLoginIp tests;
+    return QTest::qExec(&tests, argc, argv);
+}
+
+#include "tst_loginip.moc"
