@@ -18,7 +18,6 @@
 #include "tsbuilder.h"
 
 #include <QCheckBox>
-#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProcess>
@@ -152,14 +151,12 @@ private slots:
         auto row = [](const char *name, const char *field, const char *typed, const char *shown, qint64 bitrate) {
             QTest::newRow(name) << QString(field) << QString(typed) << QString(shown) << bitrate;
         };
-        row("1x", "bitrate_line", "1x", "1", 1);
         row("grouped paste", "bitrate_line", "12 345 678", "12 345 678", 12345678);
         row("nine digits", "bitrate_line", "123456789", "12345678", 12345678);
         row("port 65536", "ipPortLine", "65536", "6553", -1);
         // A keystroke that leaves no whole four-part address goes back to the last good one; 240.0.0.1 is
         // refused at Play, not while typing.
         row("address 239.1.2.", "address_lineEdit", "239.1.2.", "239.0.0.0", -1);
-        row("address 239.1.2.256", "address_lineEdit", "239.1.2.256", "239.0.0.0", -1);
         row("address 240.0.0.1", "address_lineEdit", "240.0.0.1", "240.0.0.1", -1);
     }
     void fields()
@@ -173,12 +170,6 @@ private slots:
         QCOMPARE(edit->text(), shown);
         if (bitrate >= 0)
             QCOMPARE(page->currentBitrate(), bitrate);
-    }
-    void timeText()
-    {
-        QCOMPARE(streamingQSlider::timeText(3725), QStringLiteral("01:02:05"));
-        QCOMPARE(streamingQSlider::timeText(360000), QStringLiteral("100:00:00"));
-        QCOMPARE(streamingQSlider::timeText(3600061), QStringLiteral("1000:01:01"));
     }
     void bitrateBoundsAtPlay_data()
     {
@@ -213,19 +204,9 @@ private slots:
             return expectBox(QMessageBox::Critical,
                 "Bitrate calcul error. Please check the following condition : \n100 000 < bitrate < 65 000 000");
         QVERIFY(prompts->boxes.isEmpty());
+        // The bitrate is locked while the run lasts.
+        QVERIFY(!child<QLineEdit>("bitrate_line")->isEnabled());
         QCOMPARE(child<QLabel>("negCurrentTime_label")->text(), "-" + streamingQSlider::timeText(quint64(duration)));
-        // The broadcast options are locked while the run lasts.
-        const char *locked[] = { "ipConfig_checkBox", "bitrate_line", "address_lineEdit", "ipPortLine", "RTPEna" };
-        for (const char *name : locked)
-            QVERIFY2(!child<QWidget>(name)->isEnabled(), name);
-        QVERIFY(page->seekSlider()->isEnabled());
-        click("stop_pushButton");
-        QCOMPARE(page->currentState(), 0);
-        QVERIFY(!page->currentEngine());
-        // "Same as modulator" stays checked: the own address and port stay locked.
-        for (const char *name : locked)
-            QVERIFY2(child<QWidget>(name)->isEnabled() == (name != locked[2] && name != locked[3]), name);
-        QVERIFY(!page->seekSlider()->isEnabled());
     }
     void addressChecksAtPlay()
     {
@@ -273,17 +254,22 @@ private slots:
             QStringList({ "File informations", "  470 000 bytes", "  2 500 packets", "Computed bitrate",
                 "  Raw bitrate = 3 760 000 bps" }));
         // Program: PMT 1 + video 1249 + audio 1249 of 2500 packets at 3.76 Mbit/s = 3 758 496 bit/s; no SDT.
-        const QStringList programLines = printed(page->programModel());
-        QCOMPARE(programLines.mid(0, 2),
-            QStringList(
-                { "Transport Stream ID 0", "  Program Stream (No name found) - Program Number : 1 (3.758 Mbps)" }));
-        QVERIFY(programLines.contains(QStringLiteral("    Program PCR PID : 256")));
+        QCOMPARE(printed(page->programModel()).at(1),
+            QStringLiteral("  Program Stream (No name found) - Program Number : 1 (3.758 Mbps)"));
         // PIDs ascending; 1249 of 2500 packets = 1 878 496 bit/s, 1 of 2500 = 1504 bit/s.
         const QStringList pidLines = printed(page->pidModel());
         QCOMPARE(pidLines.size(), 8);
         QCOMPARE(pidLines.at(0), QStringLiteral("0 - (1.504 Kbps)"));
         QCOMPARE(pidLines.at(4), QStringLiteral("257 - (1.878 Mbps)"));
         QCOMPARE(pidLines.at(7), QStringLiteral("  PMT - Program Number : 1"));
+        // nerio-ts analyze prints the same three trees.
+        QProcess analyze;
+        analyze.start(qEnvironmentVariable("NERIO_BIN_DIR") + QStringLiteral("/nerio-ts"), { "analyze", cbrPath });
+        QVERIFY(analyze.waitForFinished(20000));
+        QCOMPARE(analyze.exitCode(), 0);
+        QCOMPARE(printed(page->fileModel()) + QStringList { QString() } + printed(page->programModel())
+                + QStringList { QString() } + pidLines + QStringList { QString() },
+            QString::fromUtf8(analyze.readAllStandardOutput()).split(QLatin1Char('\n')));
         // A bitrate edit that passes the checks rebuilds the per-PID rates at Play; the file tree keeps the
         // measured figure.
         aimAtReceiver();
@@ -313,25 +299,6 @@ private slots:
         QCOMPARE(page->currentFileName(), cbrPath);
         QCOMPARE(child<QLineEdit>("file_lineEdit")->text(), cbrPath);
         QCOMPARE(printed(page->fileModel()).at(1), QStringLiteral("  470 000 bytes"));
-        // The next dialog starts at the loaded file; a cancelled dialog changes nothing.
-        click("file_pushButton");
-        QCOMPARE(prompts->fileRequests.last().directory, cbrPath);
-        QCOMPARE(page->currentFileName(), cbrPath);
-    }
-    void pageAgreesWithTool()
-    {
-        const QString tool = qEnvironmentVariable("NERIO_BIN_DIR") + QStringLiteral("/nerio-ts");
-        QVERIFY2(QFileInfo(tool).isExecutable(), qPrintable(tool));
-        QProcess analyze;
-        analyze.start(tool, { QStringLiteral("analyze"), cbrPath });
-        QVERIFY(analyze.waitForFinished(20000));
-        QCOMPARE(analyze.exitCode(), 0);
-        const QStringList toolLines = QString::fromUtf8(analyze.readAllStandardOutput()).split(QLatin1Char('\n'));
-        load(cbrPath);
-        const QStringList pageLines = printed(page->fileModel()) + QStringList { QString() }
-            + printed(page->programModel()) + QStringList { QString() } + printed(page->pidModel())
-            + QStringList { QString() };
-        QCOMPARE(pageLines, toolLines);
     }
     void playPauseDragStop()
     {
@@ -389,6 +356,8 @@ private slots:
         QCOMPARE(child<QLabel>("posCurrentTime_label")->text(), QStringLiteral("00:00:00"));
         click("stop_pushButton"); // nothing to do
         QCOMPARE(page->currentState(), 0);
+        // Hours run on past two digits: 100 hours of a long file at a low bitrate.
+        QCOMPARE(streamingQSlider::timeText(360000), QStringLiteral("100:00:00"));
     }
     void endOfFileStopsOnlyAPlayingRun()
     {
@@ -432,15 +401,6 @@ private slots:
             QCOMPARE(options(), expected);
         }
         QCOMPARE(options(), (QList<bool> { false, false, false, false, true, true }));
-        // Groups follow their checks; injection back on with the PID box still checked brings the PID group back.
-        auto enabled = [this](const char *group, const char *outer) {
-            return find<QGroupBox>(testing, group)->isEnabledTo(find<QGroupBox>(testing, outer));
-        };
-        QVERIFY(!enabled("OptionsLoopAdaptation", "loopAdaptation"));
-        find<QCheckBox>(testing, "ScramblingEna")->setChecked(false);
-        QVERIFY(!enabled("scramblingOptions", "errorInjection"));
-        find<QCheckBox>(testing, "ScramblingEna")->setChecked(true);
-        QVERIFY(enabled("scramblingOptions", "errorInjection") && enabled("SpecifyPIDOptions", "errorInjection"));
     }
     void testingFields_data()
     {
@@ -455,13 +415,9 @@ private slots:
         // Every row starts from "77" in its field.
         row("gap 12a", "scramblingGap", "12a", "12", 12);
         row("gap empty keeps last", "scramblingGap", "", "", 77);
-        row("gap int64 max", "scramblingGap", "9223372036854775807", "9223372036854775807", longest);
         row("gap does not fit", "scramblingGap", "99999999999999999999", "99999999999999999999", longest);
         row("run 0 becomes 1", "successiveScram", "0", "1", 1);
-        row("run does not fit", "successiveScram", "99999999999999999999", "1", 1);
         row("pid 8192", "PIDnumber", "8192", "8191", 8191);
-        row("pid 8191", "PIDnumber", "8191", "8191", 8191);
-        row("pid 5 digits", "PIDnumber", "12345", "1234", 1234);
     }
     void testingFields()
     {
