@@ -6,7 +6,6 @@
 #include "promptrecorder.h"
 
 #include <QFile>
-#include <QIcon>
 #include <QPointer>
 #include <QProcess>
 #include <QPushButton>
@@ -19,11 +18,6 @@ template <typename T> T *child(const QObject *parent, const char *name)
     if (!w)
         qFatal("missing widget %s", name);
     return w;
-}
-
-inline QImage iconImage(const QIcon &icon)
-{
-    return icon.pixmap(QSize(32, 32)).toImage();
 }
 
 // Every box asked so far as "<icon>|<title>|<text>", so one comparison checks count, kind and wording.
