@@ -1,23 +1,28 @@
-// The command engine against a scripted console on a pseudo-terminal (lines on the wire, verdicts, queue
-// order, re-entrancy, a vanishing link, destruction mid-wait) and, without a link, the answer recogniser
-// and the status parser fed directly. The Configuration page tests run the same engine against
-// nerio-emulator: the apply order with its device words, readings, firmware downloads, a silent device.
+// The command engine against a scripted console on a pseudo-terminal (lines on the wire, refused values,
+// queue order, requests made during a wait, one line outstanding, a vanishing link, destruction mid-wait)
+// and, without a link, the answer recogniser and the status parser fed directly. The Configuration page
+// tests run the same engine against nerio-emulator (the apply order with its device words, readings,
+// firmware downloads, a silent device); fuzz_commandhandler feeds the recogniser any answers.
 
 #include "commandhandler.h"
 #include "connection.h"
-#include "fakemodulator.h"
-#include "handlerrecorder.h"
+#include "ptypair.h"
 
 #include <QPointer>
-#include <QSignalSpy>
+#include <QSocketNotifier>
 #include <QtTest>
+
+#include <functional>
+#include <memory>
 
 namespace
 {
 
 using RT = CommandHandler::RequestType;
+using Info = CommandHandler::infoMsg;
 
 constexpr int SHORT_TIMEOUT_MS = 150;
+constexpr int ANSWER_DELAY_MS = 10;
 
 // Answers a reading with two lines and a setting with OK, as the console does.
 QByteArray politeAnswer(const QByteArray &line)
@@ -25,6 +30,24 @@ QByteArray politeAnswer(const QByteArray &line)
     return line.startsWith("get") ? QByteArray("first line\nsecond line\n") : QByteArray("OK\n");
 }
 const QString TWO_LINES = QStringLiteral("[first line\nsecond line\n]");
+
+// Every signal of the engine the tests use as one line of text, in emission order: "info <code>",
+// "<int|bool|text> <code> <type>", "id <code> [<text>]", "status <code> <ip>,<asi>,<pll>".
+void record(CommandHandler *h, QStringList *log)
+{
+    QObject::connect(h, &CommandHandler::info, [log](Info m) { *log << QStringLiteral("info %1").arg(m); });
+    const auto setting = [log](const char *tag) {
+        return [log, tag](Info &m, RT &r) { *log << QLatin1String(tag) + QStringLiteral(" %1 %2").arg(m).arg(int(r)); };
+    };
+    QObject::connect(h, &CommandHandler::setIntFinished, setting("int"));
+    QObject::connect(h, &CommandHandler::setBoolFinished, setting("bool"));
+    QObject::connect(h, &CommandHandler::setStringFinished, setting("text"));
+    QObject::connect(h, &CommandHandler::IDReady,
+        [log](Info &m, QString &text) { *log << QStringLiteral("id %1 [%2]").arg(m).arg(text); });
+    QObject::connect(h, &CommandHandler::inputStatusReady, [log](Info &m, QList<CommandHandler::inputStatus> in) {
+        *log << QStringLiteral("status %1 %2,%3,%4").arg(m).arg(in.value(0)).arg(in.value(1)).arg(in.value(2));
+    });
+}
 
 const QByteArray FULL_STATUS = "IP input status : Locked on 188 bytes packets\n"
                                "ASI input status : No data\n"
@@ -35,21 +58,29 @@ const QByteArray FULL_STATUS = "IP input status : Locked on 188 bytes packets\n"
 
 } // namespace
 
-// A logged-in serial link to a FakeModulator with a fast engine on it, or with no link at all (the
-// device's messages are then emitted by the test).
+// A logged-in serial link to a scripted console on the master side of a pseudo-terminal, with a fast
+// engine on it; or no link at all, the test then emitting the device's messages itself. The console
+// collects the lines the program writes (each ended by LF CR) and answers each through the responder a
+// little later, counting the lines that arrive while an answer is still due (two lines outstanding).
 struct Rig {
-    FakeModulator device;
+    PtyPair pty;
     Connection connection { nullptr, false };
     QPointer<CommandHandler> handler;
     QStringList log;
+    std::function<QByteArray(const QByteArray &line)> responder; // an empty answer leaves the line unanswered
+    QList<QByteArray> lines;
+    int overlaps = 0;
 
     explicit Rig(QObject *parent = nullptr, bool linked = true)
     {
         if (linked) {
-            connection.connectCOMToHost(device.portName());
-            device.start();
+            connection.connectCOMToHost(pty.slavePath());
+            // Only once the program holds the slave side: before that the master reports a hang-up without end.
+            notifier = std::make_unique<QSocketNotifier>(pty.fd(), QSocketNotifier::Read);
+            QObject::connect(notifier.get(), &QSocketNotifier::activated, &context, [this] { readLines(); });
         }
         handler = new CommandHandler(&connection, parent);
+        handler->setTimeoutInterval(SHORT_TIMEOUT_MS);
         record(handler, &log);
     }
     ~Rig()
@@ -57,12 +88,42 @@ struct Rig {
         if (!handler.isNull() && !handler->parent())
             delete handler.data();
     }
-    bool ready()
-    {
-        handler->setTimeoutInterval(SHORT_TIMEOUT_MS);
-        return device.isValid() && connection.isConnected(0);
-    }
+    bool ready() const { return pty.isValid() && connection.isConnected(0); }
     void feed(const QString &message) { emit connection.message(message); }
+    // The device disappears: the program's side sees its serial port fail.
+    void vanish()
+    {
+        notifier.reset();
+        pty.closeMaster();
+    }
+
+private:
+    void readLines()
+    {
+        const QByteArray got = pty.readAvailable();
+        if (got.isEmpty()) // hang-up (the program closed its port): stop listening instead of spinning
+            return notifier->setEnabled(false);
+        buffer += got;
+        for (int end = buffer.indexOf("\n\r"); end >= 0; end = buffer.indexOf("\n\r")) {
+            lines << buffer.left(end);
+            buffer.remove(0, end + 2);
+            overlaps += answersDue > 0 ? 1 : 0;
+            const QByteArray answer = responder ? responder(lines.last()) : QByteArray();
+            if (answer.isEmpty())
+                continue;
+            ++answersDue;
+            QTimer::singleShot(ANSWER_DELAY_MS, &context, [this, answer] {
+                --answersDue;
+                if (pty.fd() >= 0)
+                    pty.write(answer + '\0'); // the console ends each message with NUL
+            });
+        }
+    }
+
+    QObject context; // delayed answers die with the console
+    std::unique_ptr<QSocketNotifier> notifier;
+    QByteArray buffer;
+    int answersDue = 0;
 };
 
 class tst_CommandHandler : public QObject
@@ -70,8 +131,7 @@ class tst_CommandHandler : public QObject
     Q_OBJECT
 
 private slots:
-    void settingsRefused_data();
-    void settingsRefused();
+    void refusedValuesNeverReachTheWire();
     void directCalls();
 
     void recognition_data();
@@ -87,144 +147,97 @@ private slots:
     void statusParsing();
 };
 
-// Settings that must not reach the wire. A request that ends at once must leave the queue running: the
-// next one goes out right after.
-void tst_CommandHandler::settingsRefused_data()
+// Settings that must not reach the wire: a value without a device word, of another kind, with a line
+// break, or none at all; a command the console lacks; a type outside the table. Each ends at once and the
+// queue runs on: the reading queued last is the only line sent.
+void tst_CommandHandler::refusedValuesNeverReachTheWire()
 {
-    QTest::addColumn<QString>("call"); // int, bool, text, ask
-    QTest::addColumn<int>("type");
-    QTest::addColumn<QVariant>("value");
-    QTest::addColumn<QString>("events"); // split at '|'
-    const auto row = [](const char *name, const char *call, int type, const QVariant &value, const char *events) {
-        QTest::newRow(name) << call << type << value << events;
-    };
-
-    row("bandwidth index 3 has no word", "int", 3, 3, "info 4|int 4 3");
-    row("negative index", "int", 8, -1, "info 4|int 4 8");
-    row("integer for a boolean setting", "int", 6, 1, "info 4|bool 4 6");
-    row("flag for an integer setting", "bool", 8, true, "info 4|int 4 8");
-    row("unicast address is never sent", "text", 13, "10.0.0.9", "info 3");
-    row("line break in a value", "text", 5, "474000\nsetOutputState OFF", "info 4|text 4 5");
-    row("setting queued without value", "ask", 8, QVariant(), "info 4|int 4 8");
-    row("negative type", "ask", -1, QVariant(), "info 3");
-}
-
-void tst_CommandHandler::settingsRefused()
-{
-    QFETCH(QString, call);
-    QFETCH(int, type);
-    QFETCH(QVariant, value);
-    QFETCH(QString, events);
-
     Rig rig;
     QVERIFY(rig.ready());
-    rig.device.setResponder(politeAnswer);
-    const auto t = RT(type);
-    if (call == QLatin1String("int"))
-        rig.handler->queueInt(t, value.toInt());
-    else if (call == QLatin1String("bool"))
-        rig.handler->queueBool(t, value.toBool());
-    else if (call == QLatin1String("text"))
-        rig.handler->queueString(t, value.toString());
-    else
-        rig.handler->askModulator(t);
-    QCOMPARE(rig.handler->lastInfoCode(), CommandHandler::infoMsg(events.mid(5, 1).toInt()));
-    rig.handler->askModulator(RT::getID);
-    QCOMPARE(rig.device.lines, QList<QByteArray> { "getID" });
-    QCOMPARE(rig.log,
-        events.split(QLatin1Char('|')) << "info 0"
-                                       << "id 0 " + TWO_LINES);
+    rig.responder = politeAnswer;
+    CommandHandler *h = rig.handler;
+    h->queueInt(RT::setBandwidth, 3); // one past the last word
+    h->queueInt(RT::setCodeRate, -1);
+    h->queueInt(RT::setOutputState, 1); // an integer for a boolean setting
+    h->askModulator(RT::setCodeRate);
+    h->queueString(RT::setOutputFrequency, QStringLiteral("474000\nsetOutputState OFF"));
+    h->queueString(RT::setIPUnicastAddress, QStringLiteral("10.0.0.9"));
+    h->askModulator(RT(-1));
+    h->askModulator(RT::getID);
+    QCOMPARE(rig.lines, QList<QByteArray> { "getID" });
+    QCOMPARE(rig.log.join(QLatin1Char('|')),
+        "info 4|int 4 3|info 4|int 4 8|info 4|bool 4 6|info 4|int 4 8|info 4|text 4 5|info 3|info 3|info 0|id 0 "
+            + TWO_LINES);
 }
 
+// One line out at a time: while it waits, every other direct call is refused silently (an emission would
+// end the outstanding wait); a reading queued while a direct call waits runs after the call's own answer.
 void tst_CommandHandler::directCalls()
 {
     Rig rig;
     QVERIFY(rig.ready());
     CommandHandler *h = rig.handler;
-    h->setTimeoutInterval(CommandHandler::COMMAND_TIMEOUT_MS); // the test answers by hand
+    rig.responder = [&rig](const QByteArray &line) {
+        if (line == "getID")
+            rig.handler->askModulator(RT::getStatus);
+        return politeAnswer(line);
+    };
 
     h->askModulator(RT::ProcessQueue); // empty queue, idle engine: nothing happens
-    QVERIFY(h->sendCommandToModulator(QStringLiteral("./modulator"), QString()));
-    QVERIFY(!h->sendCommandToModulator(QStringLiteral("setFoo"), QStringLiteral("1")));
-    QCOMPARE(rig.log, (QStringList { "info 2", "info 3" }));
-
-    // One line out: everything else is refused silently; an emission would end the outstanding wait.
     QVERIFY(h->sendCommandToModulator(QStringLiteral("setAttenuation"), QStringLiteral("2")));
     QCOMPARE(h->engineState(), CommandHandler::WaitSetReply);
     QVERIFY(!h->sendCommandToModulator(QStringLiteral("getID"), QString()));
-    QVERIFY(!h->sendCommandToModulator(QStringLiteral("./modulator"), QString()));
     QVERIFY(!h->setIntValue(RT::setBandwidth, 7)); // a value without a word included
     QVERIFY(!h->setBoolValue(RT::setOutputState, true));
     QCOMPARE(h->getID(), QString());
     QCOMPARE(h->getStatus(), QVector<CommandHandler::inputStatus>(3, CommandHandler::NoStatus).toList());
-    QCOMPARE(rig.log.size(), 2);
-    QTRY_COMPARE(rig.device.lines, QList<QByteArray> { "setAttenuation 2" });
-    rig.device.send("OK");
+    QCOMPARE(rig.log, QStringList {});
     QTRY_COMPARE(h->engineState(), CommandHandler::Idle);
-    QCOMPARE(rig.log.mid(2), QStringList { "info 0" });
+    QCOMPARE(rig.log, QStringList { "info 0" });
 
-    // A reading queued while a direct call waits runs after the call has returned its own answer.
-    rig.device.setResponder([&rig](const QByteArray &line) {
-        if (line == "getID")
-            rig.handler->askModulator(RT::getTuningValues);
-        return politeAnswer(line);
-    });
     QCOMPARE(h->getID(), QStringLiteral("first line\nsecond line\n"));
     QCOMPARE(h->pendingRequests(), 1);
-    QTRY_COMPARE(rig.device.lines, (QList<QByteArray> { "setAttenuation 2", "getID", "getTuningValues" }));
-    QTRY_COMPARE(rig.log.last(), "tuning 0 " + TWO_LINES);
+    QTRY_COMPARE(rig.lines, (QList<QByteArray> { "setAttenuation 2", "getID", "getStatus" }));
+    QTRY_COMPARE(rig.log.last(), QStringLiteral("status 0 0,0,0"));
 }
 
+// Verdicts beyond what the fuzz target pins down (known codes, idle after a verdict, a reading completed
+// only by two lines): which phrase gives which code, and what gives none.
 void tst_CommandHandler::recognition_data()
 {
-    QTest::addColumn<QString>("outstanding"); // none, setting, reading
+    QTest::addColumn<bool>("settingOut");
     QTest::addColumn<QString>("messages"); // separate device messages split at '|'
     QTest::addColumn<QList<int>>("infos");
     QTest::addColumn<int>("stateAfter");
-    const auto row = [](const char *name, const char *outstanding, const char *messages, QList<int> infos, int state) {
-        QTest::newRow(name) << outstanding << messages << infos << state;
+    const auto row = [](const char *name, bool settingOut, const char *messages, QList<int> infos, int state) {
+        QTest::newRow(name) << settingOut << messages << infos << state;
     };
 
     const int idle = CommandHandler::Idle;
-    row("KO and OK: OK wins", "setting", "KO ... OK", { 0 }, idle);
-    row("lower-case ok or other text: no verdict", "setting", "ok|Erasing...", {}, CommandHandler::WaitSetReply);
-    row("BANK in capitals ends setting", "setting", "Erasing BANK 2", { 0, 6 }, idle);
-    row("written ends setting", "setting", "Flash written with success", { 0, 7 }, idle);
-    row("idle: the three flash phrases", "none", "Bank erased|Download complete|Flash written with success",
-        { 6, 8, 7 }, idle);
-    row("idle: BANK needs the phrase, OK is nothing", "none", "Erasing BANK 2|OK", {}, idle);
-    // A reading ends on two line feeds in one message; lines spread over messages never add up.
-    row("reading: one line per message, OK", "reading", "Product type : DVB-T\n|serial : 000123\n|OK", {},
-        CommandHandler::WaitGetReply);
-    row("reading two line feeds mid-text", "reading", "a\n\nc", { 0 }, idle);
+    row("KO and OK: OK wins", true, "KO ... OK", { 0 }, idle);
+    row("lower-case ok or other text: no verdict", true, "ok|Erasing...", {}, CommandHandler::WaitSetReply);
+    row("BANK in capitals ends setting", true, "Erasing BANK 2", { 0, 6 }, idle);
+    row("written ends setting", true, "Flash written with success", { 0, 7 }, idle);
+    row("idle: the three flash phrases; BANK needs the phrase, OK is nothing", false,
+        "Erasing BANK 2|OK|Bank erased|Download complete|Flash written with success", { 6, 8, 7 }, idle);
 }
 
 void tst_CommandHandler::recognition()
 {
-    QFETCH(QString, outstanding);
+    QFETCH(bool, settingOut);
     QFETCH(QString, messages);
     QFETCH(QList<int>, infos);
     QFETCH(int, stateAfter);
 
     Rig rig(nullptr, false);
-    if (outstanding != QLatin1String("none")) {
-        const bool setting = outstanding == QLatin1String("setting");
-        QVERIFY(
-            rig.handler->sendCommandToModulator(setting ? QStringLiteral("setOutputState") : QStringLiteral("getID"),
-                setting ? QStringLiteral("ON") : QString()));
-    }
+    if (settingOut)
+        QVERIFY(rig.handler->sendCommandToModulator(QStringLiteral("setOutputState"), QStringLiteral("ON")));
     QList<int> seen;
-    QList<int> lastInfoAtEmission;
-    connect(rig.handler.data(), &CommandHandler::info, [&](CommandHandler::infoMsg m) {
-        seen << m;
-        lastInfoAtEmission << rig.handler->lastInfoCode();
-    });
+    connect(rig.handler.data(), &CommandHandler::info, [&](Info m) { seen << m; });
     for (const QString &message : messages.split(QLatin1Char('|')))
         rig.feed(message);
     QCOMPARE(seen, infos);
-    QCOMPARE(lastInfoAtEmission, infos); // stored before each emission
     QCOMPARE(int(rig.handler->engineState()), stateAfter);
-    QCOMPARE(rig.handler->lastReplyText(), messages.section(QLatin1Char('|'), -1));
 }
 
 void tst_CommandHandler::messageDuringVerdictIsNoSecondVerdict()
@@ -238,6 +251,7 @@ void tst_CommandHandler::messageDuringVerdictIsNoSecondVerdict()
     QCOMPARE(rig.handler->lastInfoCode(), CommandHandler::CommandRefused);
 }
 
+// Over telnet the console's CR LF reaches the engine (the serial framing drops CR itself).
 void tst_CommandHandler::readingDropsCarriageReturns()
 {
     Rig rig(nullptr, false);
@@ -249,37 +263,31 @@ void tst_CommandHandler::requestsFromInsideAWaitQueueInArrivalOrder()
 {
     Rig rig;
     QVERIFY(rig.ready());
-    rig.device.setAnswerDelay(15);
     CommandHandler *h = rig.handler;
-    QList<int> queuedDuringWait;
-    rig.device.setResponder([&](const QByteArray &line) {
-        if (rig.device.lines.size() == 1) {
+    rig.responder = [&](const QByteArray &line) {
+        if (rig.lines.size() == 1) {
             // The device has the first line; the program is inside its wait. Everything here only queues.
             h->askModulator(RT::getStatus);
-            queuedDuringWait << h->pendingRequests();
             h->queueBool(RT::setOutputState, false);
-            queuedDuringWait << h->pendingRequests();
             h->askModulator(RT::getStatus);
             h->queueString(RT::setOutputFrequency, QStringLiteral("474000"));
             h->askModulator(RT(99));
             h->askModulator(RT::getID);
             h->askModulator(RT::ProcessQueue);
-            queuedDuringWait << h->pendingRequests();
         }
         return politeAnswer(line);
-    });
+    };
     // A request made from a slot of a finished signal joins the end of the queue as well.
     connect(h, &CommandHandler::setBoolFinished, [&] { h->queueInt(RT::setConstellation, 2); });
 
     h->queueInt(RT::setCodeRate, 3);
 
-    QCOMPARE(queuedDuringWait, (QList<int> { 1, 2, 6 }));
-    QCOMPARE(rig.device.lines,
+    QCOMPARE(rig.lines,
         (QList<QByteArray> { "setCodeRate 5/6", "getStatus", "setOutputState OFF", "getStatus",
             "setOutputFrequency 474000", "getID", "setConstellation 64QAM" }));
-    QCOMPARE(rig.device.overlaps, 0);
+    QCOMPARE(rig.overlaps, 0);
     QCOMPARE(rig.log.join(QLatin1Char('|')),
-        "info 0|int 0 8|info 0|status 0 0,0,0 [] [] []|info 0|bool 0 6|info 0|status 0 0,0,0 [] [] []|info 0|text 0 5|"
+        "info 0|int 0 8|info 0|status 0 0,0,0|info 0|bool 0 6|info 0|status 0 0,0,0|info 0|text 0 5|"
         "info 3|info 0|id 0 "
             + TWO_LINES + "|info 0|int 0 7");
     QCOMPARE(h->pendingRequests(), 0);
@@ -300,29 +308,27 @@ void tst_CommandHandler::interruptedWait()
     QPointer<QObject> panel(new QObject);
     Rig rig(panel);
     QVERIFY(rig.ready());
-    QSignalSpy dropped(&rig.connection, &Connection::disconnected);
-    rig.device.setResponder([&](const QByteArray &line) {
+    rig.responder = [&](const QByteArray &line) {
         rig.handler->askModulator(RT::getStatus); // waits in the queue
         if (how == QLatin1String("verdict"))
             return politeAnswer(line);
         QTimer::singleShot(10, &rig.connection, [&] {
             if (how == QLatin1String("drop"))
-                rig.device.vanish();
+                rig.vanish();
             else
                 delete panel.data();
         });
         return QByteArray();
-    });
+    };
     connect(rig.handler.data(), &CommandHandler::info, [&] {
         if (how == QLatin1String("verdict"))
             delete panel.data();
     });
     rig.handler->queueInt(RT::setCodeRate, 3);
-    QCOMPARE(rig.device.lines, QList<QByteArray> { "setCodeRate 5/6" });
+    QCOMPARE(rig.lines, QList<QByteArray> { "setCodeRate 5/6" });
     if (how == QLatin1String("drop")) {
-        // The link is reported lost once; the outstanding and the queued request each time out.
-        QCOMPARE(dropped.count(), 1);
-        QCOMPARE(rig.log, (QStringList { "info 5", "int 5 8", "info 5", "status 5 0,0,0 [] [] []" }));
+        // The outstanding and the queued request each time out.
+        QCOMPARE(rig.log, (QStringList { "info 5", "int 5 8", "info 5", "status 5 0,0,0" }));
         QCOMPARE(rig.handler->engineState(), CommandHandler::Idle);
         delete panel.data();
         return;
@@ -330,7 +336,7 @@ void tst_CommandHandler::interruptedWait()
     QVERIFY(rig.handler.isNull() && panel.isNull());
     // Nothing the engine left behind (timer, deferred queue run) may fire now.
     QTest::qWait(2 * SHORT_TIMEOUT_MS);
-    QCOMPARE(rig.device.lines.size(), 1);
+    QCOMPARE(rig.lines.size(), 1);
 }
 
 void tst_CommandHandler::statusParsing_data()
@@ -342,8 +348,6 @@ void tst_CommandHandler::statusParsing_data()
     // take their last line, the others their first line starting with the label.
     const auto row
         = [](const char *name, const char *answer, const char *fields) { QTest::newRow(name) << answer << fields; };
-    row("nothing recognised, output OFF: all kept", "Temperature : 41 C\nOutput status : OFF\n",
-        "3,1,6 [24.128 ] [22.000 ] [Overload]");
     row("IP 204, PLL external, output Fault, CR LF",
         "IP input status : Locked on 204 bytes packets\r\nInput raw bitrate : 31.668 Mbps\r\n"
         "PLL status : Locked on external\r\nOutput status : Fault\r\n",
