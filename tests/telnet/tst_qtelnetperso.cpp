@@ -36,8 +36,6 @@ void tst_QTelnetPerso::splitting_data()
     QTest::addColumn<QList<QByteArray>>("reads");
     QTest::addColumn<QStringList>("messages");
 
-    QTest::newRow("DO other option is silent") << QList<QByteArray> { bytes({ 255, 253, 24 }) } << QStringList();
-    QTest::newRow("escaped 255 dropped") << QList<QByteArray> { bytes({ 255, 255 }) } << QStringList();
     QTest::newRow("NUL ends a run") << QList<QByteArray> { QByteArray("Login:\0x", 8) }
                                     << QStringList { "Login:", "x" };
     QTest::newRow("leading CR dropped only") << QList<QByteArray> { "\r\nabc" } << QStringList { "\nabc" };
