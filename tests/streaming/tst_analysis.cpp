@@ -152,30 +152,43 @@ private slots:
         QCOMPARE(settled(65000001), QStringLiteral("2 10000000"));
     }
 
-    void monitorContinuityRtpAndPartialDatagrams()
+    void monitorErrorsBurstsAndDatagrams()
     {
         // PID 0x100: 0, 1, 2, 2 (legal duplicate), 2 (error), 3, adaptation-only 3 (fine), adaptation-only 5
         // (error), 9 (error: 5 + 1 expected), discontinuity-flagged 0 (accepted), 1. Null packets never count.
         QByteArray discontinuity = fixture::pcrPacket(0x100, 0, 0);
         discontinuity[5] = char(0x80);
-        QByteArray all;
+        QByteArray counters;
         for (int cc : { 0, 1, 2, 2, 2, 3 })
-            all += fixture::packet(0x100, quint8(cc));
-        all += fixture::adaptationOnly(0x100, 3) + fixture::adaptationOnly(0x100, 5) + fixture::packet(0x100, 9)
+            counters += fixture::packet(0x100, quint8(cc));
+        counters += fixture::adaptationOnly(0x100, 3) + fixture::adaptationOnly(0x100, 5) + fixture::packet(0x100, 9)
             + discontinuity + fixture::packet(0x100, 1) + fixture::packet(0x1FFF, 7) + fixture::packet(0x1FFF, 2)
             + fixture::packet(0x1FFF, 0);
-        // As RTP datagrams numbered 0 and 2 (one lost), then a plain datagram of three packets.
+        // bad, good, bad, bad (loss 1), 5 good (regained), bad, bad (loss 2), good, good, good.
+        const QByteArray bad(188, char(0x87));
+        const QByteArray good = fixture::packet(0x1FFF, 0);
+        QByteArray sync = bad + good + bad + bad;
+        for (int i = 0; i < 5; ++i)
+            sync += good;
+        sync += bad + bad + good + good + good;
+        // The counters as RTP datagrams numbered 0 and 2 (one lost) 1.5 ms apart, the sync run as two plain
+        // datagrams 40 us apart (two in one millisecond), then a datagram of three packets.
         tsmonitor m;
         for (int k = 0; k < 2; ++k)
-            feed(m, QByteArray::fromHex("80a100") + char(2 * k) + QByteArray(8, 0) + all.mid(k * 7 * 188, 7 * 188),
-                k * 1000000);
-        feed(m, all.right(3 * 188), 2000000);
+            feed(m, QByteArray::fromHex("80a100") + char(2 * k) + QByteArray(8, 0) + counters.mid(k * 7 * 188, 7 * 188),
+                k * 1500000);
+        feed(m, sync.left(7 * 188), 3000000);
+        feed(m, sync.mid(7 * 188), 3040000);
+        feed(m, counters.right(3 * 188), 4500000);
         const tsmonitor::report r = m.finish();
         QCOMPARE(r.ccErrors, quint64(3));
-        QCOMPARE(r.packets, quint64(17));
+        QCOMPARE(r.syncByteErrors, quint64(5));
+        QCOMPARE(r.syncLosses, quint64(2));
+        QCOMPARE(r.packets, quint64(31));
         QCOMPARE(r.rtpDatagrams, quint64(2));
         QCOMPARE(r.rtpSequenceErrors, quint64(1));
         QCOMPARE(r.partialDatagrams, quint64(1));
+        QCOMPARE(r.maxPerMs, 2);
     }
 
     void monitorRatePcrAccuracyAndRepetition()
