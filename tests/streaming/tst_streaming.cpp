@@ -6,13 +6,13 @@
 #include "loopbackcapture.h"
 #include "streaming.h"
 #include "streamingtools.h"
+#include "tsbuilder.h"
 #include "tsloop.h"
 
 #include <QProcess>
 #include <QtTest>
 
 #include <csignal>
-#include <cstring>
 #include <memory>
 
 namespace
@@ -125,19 +125,11 @@ private slots:
 
     void toolRtpLoopFollowsTheProgramsPcrAndCtrlCStops()
     {
-        // PAT (program 1 -> PMT 0x1000) and PMT (PCR on 0x100, MPEG audio on 0x101), CRCs computed apart; then
-        // a PCR, an audio PES and three packets: seven packets, one datagram a pass.
-        auto section = [](quint16 pid, const char *hex) {
-            QByteArray p(188, char(0xFF));
-            p.replace(0, 5, QByteArray::fromHex("4740001000"));
-            p[1] = char(0x40 | (pid >> 8));
-            p[2] = char(pid & 0xFF);
-            p.replace(5, int(strlen(hex) / 2), QByteArray::fromHex(hex));
-            return p;
-        };
-        QByteArray bytes = section(0x0000, "00B00D0001C100000001F0002ab104b2")
-            + section(0x1000, "02B0120001C10000E100F00004E101F0002dbdc3cf") + fixture::pcrPacket(0x100, 0, 300000)
-            + fixture::pesPacket(0x101, 0, 90000, 86400);
+        // PAT (program 1 -> PMT 0x1000) and PMT (PCR on 0x100, MPEG audio on 0x101); then a PCR, an audio PES
+        // and three packets: seven packets, one datagram a pass.
+        QByteArray bytes = tsbuild::join(tsbuild::packetize(0, tsbuild::patSection(1, { { 1, 0x1000 } }))
+                               + tsbuild::packetize(0x1000, tsbuild::pmtSection(1, 0x100, { { 0x04, 0x101, {} } })))
+            + fixture::pcrPacket(0x100, 0, 300000) + fixture::pesPacket(0x101, 0, 90000, 86400);
         for (int i = 0; i < 3; ++i)
             bytes += fixture::packet(0x100, quint8(1 + i));
         QProcess p;
