@@ -1,6 +1,6 @@
 // The Configuration page's session driven headless against nerio-emulator over a pseudo-terminal:
-// connect and log in, identity/parameters/status, the poll rhythm, apply on the wire, and the ways a
-// session ends (button, silent device, refused login, unusable address or port, quick reconnect).
+// unusable port or address, then connect and log in, identity/parameters/status, the poll rhythm, apply
+// on the wire, and the ways a session ends (button, silent device, refused login, quick reconnect).
 // Discovery and the telnet dialogue are tested in tests/discovery and tests/connexion.
 
 #include "mux.h"
@@ -34,8 +34,6 @@ private slots:
     void connectPollApplyDisconnect();
     void sessionEndsWithBox_data();
     void sessionEndsWithBox();
-    void refusedTargetThenOneCleanLogin_data();
-    void refusedTargetThenOneCleanLogin();
     void reconnectRightAfterDisconnect();
 };
 
@@ -45,6 +43,17 @@ void TstPanelSession::connectPollApplyDisconnect()
     QVERIFY(emulator.ready);
     PromptRecorder prompts;
     ConfigurationPanel panel;
+    // Unusable targets first: each gets its box and must leave no handler behind (checked below: the
+    // login and the first reads are sent once).
+    panel.createCommandHandler(panel.connection());
+    panel.setCOMPort("/nonexistent/tty");
+    clickLogin(panel);
+    panel.setIPAddress("300.1.2.3");
+    clickLogin(panel);
+    QCOMPARE(shownBoxes(prompts),
+        QStringList({ "critical|Connexion fail|Unable to open the specified COM port!",
+            "warning|IP error|Invalid format for IP address" }));
+    prompts.boxes.clear();
     QElapsedTimer sinceClick;
     sinceClick.start();
     QVERIFY(connectPanel(panel, emulator.path));
@@ -61,10 +70,8 @@ void TstPanelSession::connectPollApplyDisconnect()
     QCOMPARE(panel.collectConfig(),
         QStringList({ "IP", "2/3", "1/32", "64QAM", "8MHz", "8K", "internal", "239.0.0.1", "1234", "666.000", "0",
             "multicast", "OFF" }));
-    QCOMPARE(emulator.received().mid(0, 5),
-        QStringList({ "admin", "korva", "getCoreParameters", "getID", "getIPParameters" }));
 
-    // Poll rhythm: one getStatus a second while replies arrive.
+    // Poll rhythm: one getStatus a second while replies arrive, and nothing else.
     QStringList polls;
     QTRY_VERIFY_WITH_TIMEOUT((polls = emulator.received(0, true).filter(" getStatus")).size() >= 4, 6000);
     for (int i = 1; i < polls.size(); ++i) {
@@ -72,6 +79,11 @@ void TstPanelSession::connectPollApplyDisconnect()
                                .msecsTo(QDateTime::fromString(polls[i].section(' ', 0, 0), Qt::ISODateWithMs));
         QVERIFY2(gap >= 995 && gap <= 1500, qPrintable(QString("poll gap %1 ms").arg(gap)));
     }
+    // The identity is read again now and then, so it is left out here (the labels above show it was read).
+    QStringList firstReads = emulator.received();
+    firstReads.removeAll("getStatus");
+    firstReads.removeAll("getID");
+    QCOMPARE(firstReads, QStringList({ "admin", "korva", "getCoreParameters", "getIPParameters" }));
 
     // A full set applied, in order, then read back.
     const QList<Mux *> &sel = panel.selectors();
@@ -140,48 +152,6 @@ void TstPanelSession::sessionEndsWithBox()
     QTest::qWait(1500);
     QCOMPARE(emulator.received().size(), lines);
     QCOMPARE(prompts.boxes.size(), 1);
-}
-
-void TstPanelSession::refusedTargetThenOneCleanLogin_data()
-{
-    QTest::addColumn<QString>("address");
-    QTest::addColumn<QString>("port");
-    QTest::addColumn<QString>("box");
-    QTest::addColumn<QString>("toolTip");
-    QTest::newRow("no such port") << "" << "/nonexistent/tty" << "critical|Connexion fail|Unable to open the "
-                                                                 "specified COM port!"
-                                  << "Click to connect to /nonexistent/tty";
-    QTest::newRow("invalid address") << "300.1.2.3" << "" << "warning|IP error|Invalid format for IP address"
-                                     << "Click to connect to host (300.1.2.3)";
-}
-
-void TstPanelSession::refusedTargetThenOneCleanLogin()
-{
-    QFETCH(QString, address);
-    QFETCH(QString, port);
-    QFETCH(QString, box);
-    QFETCH(QString, toolTip);
-    Emulator emulator;
-    QVERIFY(emulator.ready);
-    PromptRecorder prompts;
-    ConfigurationPanel panel;
-    panel.createCommandHandler(panel.connection());
-    if (address.isEmpty())
-        panel.setCOMPort(port);
-    else
-        panel.setIPAddress(address);
-    clickLogin(panel);
-    QCOMPARE(shownBoxes(prompts), QStringList({ box }));
-    QCOMPARE(child<QPushButton>(&panel, "loginButton")->toolTip(), toolTip);
-    QVERIFY(child<QPushButton>(&panel, "loginSerialButton")->isEnabled());
-
-    // The failed attempt must leave no handler behind: the login is answered once.
-    QVERIFY(connectPanel(panel, emulator.path));
-    const QStringList lines = emulator.received();
-    QCOMPARE(QList<int>({ lines.count("admin"), lines.count("korva"), lines.count("getCoreParameters") }),
-        QList<int>({ 1, 1, 1 }));
-    QCOMPARE(prompts.boxes.size(), 1);
-    clickLogin(panel);
 }
 
 void TstPanelSession::reconnectRightAfterDisconnect()
