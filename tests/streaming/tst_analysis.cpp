@@ -88,17 +88,6 @@ private slots:
             = { { 0, 0 }, { 265, ticksAt(265) }, { 270, ticksAt(265) }, { 535, ticksAt(535) }, { 800, ticksAt(800) } };
         QTest::newRow("equal PCRs") << build(equal, 801) << 0LL << 801 << 9907407LL << 2 << 1;
 
-        // PID 0x100's first interval is 1000 ticks short but is the file's first sample, so dropped;
-        // PID 0x200's intervals, the first ending at packet 270, are all exact.
-        QList<pcrAt> twoPids;
-        for (int k = 0; k < 6; ++k) {
-            twoPids.append({ k * 265, ticksAt(quint64(k) * 265) + (k == 0 ? 1000 : 0) });
-            twoPids.append({ k * 265 + 5, ticksAt(quint64(k) * 265 + 5), 0x200 });
-        }
-        QTest::newRow("first sample of any PID dropped") << build(twoPids, 1331) << 0LL << 1331 << 10000000LL << 9 << 0;
-        // The 1000th interval ends on packet 5000; the packet after it is read but not processed.
-        QTest::newRow("sample limit") << build(regular(1100, 5), 5500) << 0LL << 5001 << 10000000LL << 999 << 0;
-
         // Packet grid search: PCRs on packets 0, 265 and 530.
         const QByteArray packets = build(regular(3, 265), 531);
         QByteArray stray(100, char(0x00));

@@ -91,8 +91,8 @@ private slots:
     void stallIsMadeUpAtABoundedRate()
     {
         // 100 ms stall at 65 Mbit/s: 617 datagrams behind. They go out at 150 % of the nominal rate (one per
-        // 107 980 ns), so catching up takes about 200 ms and no millisecond carries more than 10 datagrams
-        // (9 gaps of 107 980 ns fit in 1 ms, 10 do not).
+        // 107 980 ns), so no millisecond carries more than 10 datagrams (9 gaps of 107 980 ns fit in 1 ms, 10 do
+        // not); at 125 % it would be 8, at 200 % 13.
         const quint64 bitrate = 65000000;
         pacer p(bitrate, 10528);
         p.restart(0);
@@ -111,8 +111,6 @@ private slots:
                 break; // back on schedule
         }
         QCOMPARE(p.stallCount(), quint64(1));
-        const qint64 caughtUp = sends.last() - sends.first();
-        QVERIFY2(caughtUp > 180000000 && caughtUp < 220000000, qPrintable(QString::number(caughtUp)));
         int worst = 0;
         for (int i = 0, j = 0; i < sends.size(); ++i) {
             while (sends[i] - sends[j] >= 1000000)
@@ -134,11 +132,6 @@ private slots:
         for (int i = 0; i < 9; ++i)
             QCOMPARE(loop->nextPacket(), body.mid(i % 3 * 188, 188));
         QCOMPARE(loop->wrapCount(), quint64(2));
-        // Without it every pass starts at byte 0, five bytes off the grid.
-        auto raw = reader(file, false, false, 5);
-        for (int i = 0; i < 3; ++i)
-            QCOMPARE(raw->nextPacket(), file.mid(i * 188, 188));
-        QCOMPARE(raw->nextPacket(), file.left(188)); // 55 bytes left over: a short read, so a wrap
     }
 
     void continuityCounters_data()
@@ -197,44 +190,38 @@ private slots:
         QCOMPARE(cc(renumbered->nextPacket()), 1);
     }
 
-    void injectionRhythm_data()
+    void injection_data()
     {
         QTest::addColumn<quint64>("gap");
         QTest::addColumn<quint64>("run");
-        QTest::addColumn<QList<int>>("replaced"); // 1-based packet numbers among the first 12
-        QTest::newRow("gap 3 run 2") << quint64(3) << quint64(2) << QList<int> { 4, 5, 9, 10 };
-        QTest::newRow("run 0 acts as 1") << quint64(2) << quint64(0) << QList<int> { 3, 6, 9, 12 };
+        QTest::addColumn<bool>("onePid"); // only PID 0x100, every tenth packet of the file
+        QTest::addColumn<QList<int>>("replaced"); // 0-based packet numbers among the first 20
+        QTest::newRow("gap 3 run 2") << quint64(3) << quint64(2) << false << QList<int> { 3, 4, 8, 9, 13, 14, 18, 19 };
+        QTest::newRow("run 0 acts as 1") << quint64(2) << quint64(0) << false << QList<int> { 2, 5, 8, 11, 14, 17 };
         // The Testing page turns a gap too long for 64 bits into this one: nothing is replaced.
-        QTest::newRow("longest gap") << longestGap << quint64(1) << QList<int> {};
+        QTest::newRow("longest gap") << longestGap << quint64(1) << false << QList<int> {};
+        QTest::newRow("gap 0 on one PID") << quint64(0) << quint64(1) << true << QList<int> { 0, 10 };
     }
 
-    void injectionRhythm()
+    void injection()
     {
         QFETCH(quint64, gap);
         QFETCH(quint64, run);
+        QFETCH(bool, onePid);
         QFETCH(QList<int>, replaced);
-        tsloop loop(nullptr, write(fixture::counterRun(0x100, 5)), 8000000, 0, tsloop::loopEnabled, false, true, true,
-            false, gap, 0, run);
+        QByteArray file;
+        for (int i = 0; i < 20; ++i)
+            file += fixture::packet(i % 10 == 0 ? 0x100 : 0x101, quint8(i), quint32(i));
+        tsloop loop(nullptr, write(file), 8000000, 0, tsloop::loopEnabled, false, true, true, onePid, gap, 0x100, run);
         QList<int> seen;
-        for (int i = 1; i <= 12; ++i) {
+        for (int i = 0; i < 20; ++i) {
             const QByteArray p = loop.nextPacket();
             if (p == injected)
                 seen << i;
             else
-                QCOMPARE(fixture::serialOf(p), quint32((i - 1) % 5));
+                QCOMPARE(fixture::serialOf(p), quint32(i));
         }
         QCOMPARE(seen, replaced);
-    }
-
-    void injectionOnOnePid()
-    {
-        // One packet in ten on PID 0x100; gap 0 on that PID replaces exactly those.
-        QByteArray file;
-        for (int i = 0; i < 50; ++i)
-            file += fixture::packet(i % 10 == 0 ? 0x100 : 0x101, quint8(i), quint32(i));
-        tsloop loop(nullptr, write(file), 8000000, 0, tsloop::loopEnabled, false, true, true, true, 0, 0x100, 1);
-        for (int i = 0; i < 50; ++i)
-            QCOMPARE(loop.nextPacket() == injected, i % 10 == 0);
     }
 
     void fieldCodecsMatchHandDecodedBytes()
@@ -326,21 +313,6 @@ private slots:
         // 30 s of clock from 5 s before the wrap: the PCR wraps once (at 5 s) and never steps back otherwise.
         QCOMPARE(wrapsSeen, 1);
         QCOMPARE(loop->wrapCount(), quint64(2));
-    }
-
-    void timestampsOfNoProgramAndUncorrectedPcrsAreKept()
-    {
-        // PCR on 0x100, then a PES on 0x101 that no program claims: on the second pass the PCR has moved on
-        // (+ 3008 bits at 8 Mbit/s), the PES keeps its PTS. Without the correction the PCR is the file's own.
-        const QByteArray file = fixture::pcrPacket(0x100, 0, 300000) + fixture::pesPacket(0x101, 0, 9000, 6000);
-        for (const bool correction : { true, false }) {
-            auto loop = reader(file, false);
-            tsstamp stamp(loop.get(), 8000000, correction);
-            stamp.nextPacket();
-            stamp.nextPacket();
-            QCOMPARE(fixture::pcrOf(stamp.nextPacket()), correction ? quint64(300000 + 10152) : quint64(300000));
-            QCOMPARE(fixture::timestampOf(stamp.nextPacket(), 13), quint64(9000));
-        }
     }
 };
 
