@@ -39,34 +39,6 @@ private:
     streamingtools tools;
     QString program;
 
-    struct Result {
-        int code;
-        QByteArray err;
-    };
-
-    Result runTool(const QStringList &args)
-    {
-        QProcess p;
-        p.start(program, QStringList { "stream" } + args);
-        if (!p.waitForFinished(10000)) {
-            p.kill();
-            p.waitForFinished();
-            return { -1, p.readAllStandardError() };
-        }
-        return { p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, p.readAllStandardError() };
-    }
-
-    // A looping RTP run of `packets` numbered packets at 10 Mbit/s.
-    std::unique_ptr<streaming> start(int packets, quint32 bitrate)
-    {
-        const QString path
-            = fixture::writeFile(dir, QString("run%1.ts").arg(packets), fixture::counterRun(0x100, packets));
-        auto r = std::make_unique<streaming>(
-            nullptr, 0, tsloop::loopEnabled, path, bitrate, &tools, true, QHostAddress::LocalHost, receiver.port(), 7);
-        r->startStreaming();
-        return r;
-    }
-
 private slots:
     void initTestCase()
     {
@@ -84,10 +56,12 @@ private slots:
         for (int i = 0; i < 1000; ++i)
             bytes += i % 100 == 0 ? fixture::pcrPacket(0x100, quint8(i), quint64(i / 100) * 2030400)
                                   : fixture::packet(0x100, quint8(i), quint32(i));
-        const Result r = runTool({ fixture::writeFile(dir, "cli.ts", bytes), "--dest", receiver.dest() });
-        QCOMPARE(r.code, 0);
-        QVERIFY2(r.err.contains("at 2000000 bit/s"), r.err.constData());
-        QVERIFY2(r.err.contains("end of file:"), r.err.constData());
+        QProcess p;
+        p.start(program, { "stream", fixture::writeFile(dir, "cli.ts", bytes), "--dest", receiver.dest() });
+        QVERIFY(p.waitForFinished(10000));
+        QCOMPARE(p.exitCode(), 0);
+        const QByteArray err = p.readAllStandardError();
+        QVERIFY2(err.contains("at 2000000 bit/s") && err.contains("end of file:"), err.constData());
         // The file's 142 whole datagrams arrive in order, byte for byte.
         QByteArray got;
         for (const QByteArray &d : receiver.read(0, 200)) {
@@ -148,7 +122,10 @@ private slots:
     {
         // 697 packets: datagrams straddle the wrap and still carry the file's packets in order. The GUI thread
         // freezes for 300 ms (a modal box, a blocking connect): the run neither stalls nor bunches meanwhile.
-        auto r = start(697, 10000000);
+        const QString path = fixture::writeFile(dir, "run697.ts", fixture::counterRun(0x100, 697));
+        auto r = std::make_unique<streaming>(
+            nullptr, 0, tsloop::loopEnabled, path, 10000000, &tools, true, QHostAddress::LocalHost, receiver.port(), 7);
+        r->startStreaming();
         QThread::msleep(300);
         const QList<QByteArray> first = receiver.read(100);
         // 400 ms is 380 datagrams, less the start of the run's thread.
@@ -176,8 +153,8 @@ private slots:
         r.reset();
         receiver.read(30);
         // A run deleted before it starts leaves no thread behind.
-        auto unstarted = std::make_unique<streaming>(nullptr, 0, tsloop::loopEnabled, dir.filePath("run697.ts"),
-            10000000, &tools, false, QHostAddress::LocalHost, receiver.port(), 7);
+        auto unstarted = std::make_unique<streaming>(nullptr, 0, tsloop::loopEnabled, path, 10000000, &tools, false,
+            QHostAddress::LocalHost, receiver.port(), 7);
         unstarted.reset();
     }
 };
