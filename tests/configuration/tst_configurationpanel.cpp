@@ -69,11 +69,8 @@ void TstConfigurationPanel::attenuationWheel()
     sendWheel(output, -120);
     QCOMPARE(panel.attenuationText(), QString("5"));
     QTest::mouseClick(output, Qt::LeftButton);
-    QCOMPARE(labelText(&panel, "outputLabel"), QString("On"));
     sendWheel(output, 120);
     QCOMPARE(labelText(&panel, "attenuationLabel"), QString("4dB"));
-    sendWheel(output, -360);
-    QCOMPARE(panel.attenuationText(), QString("5"));
     // Held at both ends.
     panel.setAttenuationLevel(30);
     sendWheel(output, -120);
