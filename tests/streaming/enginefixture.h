@@ -99,11 +99,11 @@ inline QString writeFile(const QTemporaryDir &dir, const QString &name, const QB
 }
 
 // N packets of one PID with counters 0, 1, 2 ... (mod 16) and serial numbers 0 .. N-1.
-inline QByteArray counterRun(quint16 pid, int count, int firstCc = 0)
+inline QByteArray counterRun(quint16 pid, int count)
 {
     QByteArray all;
     for (int i = 0; i < count; ++i)
-        all += packet(pid, quint8((firstCc + i) & 0x0F), quint32(i));
+        all += packet(pid, quint8(i & 0x0F), quint32(i));
     return all;
 }
 

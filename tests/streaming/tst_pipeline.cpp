@@ -45,7 +45,7 @@ private:
     }
 
 private slots:
-    void scheduleArithmetic()
+    void scheduleLatenessLongStallsAndPauses()
     {
         // 10 Mbit/s, 7 packets = 10 528 bits: a datagram every 1.0528 ms, the first at 0.
         QCOMPARE(pacer::datagramsDueBy(1052799, 10000000, 10528), quint64(1));
@@ -58,17 +58,13 @@ private slots:
         QCOMPARE(pacer::dueOffsetNs(2031250, 65000000, 10528), qint64(329000000000));
         // Thirty days of datagrams (index * bits * 1e9 is past 2^64).
         QCOMPARE(pacer::dueOffsetNs(2031250ULL * 7879, 65000000, 10528), qint64(329000000000) * 7879);
-    }
 
-    void latenessLongStallsAndPausesMakeNothingUp()
-    {
+        // Wake-up lateness, long stalls and pauses make nothing up.
         pacer p(10000000, 10528);
         p.restart(5000);
         for (quint64 k = 0; k < 100; ++k) {
             const qint64 due = 5000 + qint64(k) * 1052800;
             QCOMPARE(p.nextDeadline(), due);
-            QVERIFY(!p.isDue(due - 1));
-            QVERIFY(p.isDue(due));
             p.sent(due + 30000); // 30 us of wake-up lateness changes nothing
         }
         QCOMPARE(p.stallCount(), quint64(0));

@@ -155,10 +155,9 @@ private slots:
         row("grouped paste", "bitrate_line", "12 345 678", "12 345 678", 12345678);
         row("nine digits", "bitrate_line", "123456789", "12345678", 12345678);
         row("port 65536", "ipPortLine", "65536", "6553", -1);
-        // A keystroke that leaves no whole four-part address goes back to the last good one; 240.0.0.1 is
-        // refused at Play, not while typing.
+        // A keystroke that leaves no whole four-part address goes back to the last good one (240.0.0.1, typed
+        // whole, is refused at Play).
         row("address 239.1.2.", "address_lineEdit", "239.1.2.", "239.0.0.0", -1);
-        row("address 240.0.0.1", "address_lineEdit", "240.0.0.1", "240.0.0.1", -1);
         // Testing page.
         row("gap 12a", "scramblingGap", "12a", "12", 12);
         row("gap empty keeps last", "scramblingGap", "", "", 77);
@@ -318,7 +317,6 @@ private slots:
     {
         load(cbrPath);
         aimAtReceiver();
-        auto *playButton = child<QPushButton>("play_pause_pushButton");
         streamingQSlider *slider = page->seekSlider();
         QSignalSpy seeks(page, &streamingpanel::moveSliderAllowed);
         play(QStringLiteral("100000")); // 37 s of stream
@@ -326,7 +324,6 @@ private slots:
         QVERIFY(!page->currentEngine()->isPaused());
         play(); // pause
         QCOMPARE(page->currentState(), 1);
-        QCOMPARE(playButton->toolTip(), QStringLiteral("Play"));
         QTRY_VERIFY_WITH_TIMEOUT(page->currentEngine()->isPaused(), 2000);
 
         // Pressing while paused keeps the state; the release seeks and the run stays paused.
@@ -343,7 +340,6 @@ private slots:
 
         play(); // resume
         QCOMPARE(page->currentState(), 2);
-        QCOMPARE(playButton->toolTip(), QStringLiteral("Pause"));
         QTRY_VERIFY_WITH_TIMEOUT(!page->currentEngine()->isPaused(), 2000);
 
         // A drag while playing pauses the run, the release resumes it at the new place.
@@ -366,7 +362,6 @@ private slots:
         click("stop_pushButton");
         QCOMPARE(page->currentState(), 0);
         QVERIFY(!page->currentEngine());
-        QCOMPARE(playButton->toolTip(), QStringLiteral("Play"));
         QCOMPARE(child<QLabel>("posCurrentTime_label")->text(), QStringLiteral("00:00:00"));
         click("stop_pushButton"); // nothing to do
         QCOMPARE(page->currentState(), 0);
