@@ -220,24 +220,22 @@ void TstPanelUpgrade::tuningReplyEdges()
     // No engine: dial changes only update the entries.
     ConfigurationPanel panel;
     CommandHandler::infoMsg ok = CommandHandler::CommandOk;
-    // Seven values: the parts beyond the six entries are ignored.
-    QString reply = "\n+001 +002\n +003 +004 +005 +006 +007 \n";
+    // Values beyond a dial's range are held at its end, so the entry and the dial agree; a seventh value
+    // has no entry and is ignored.
+    QString reply = "\n+200 -003\n +600 -999 +005 +006 +007 \n";
     panel.setTuningState(ok, reply);
-    QCOMPARE(panel.tuningEntries(), QList<int>({ 1, 2, 3, 4, 5, 6 }));
-    QCOMPARE(child<QDial>(&panel, "dial_5")->value(), 4);
-    // Values beyond a dial's range are held at its end, so the entry and the dial agree.
-    reply = "\n+200 -003\n +600 -999 \n";
-    panel.setTuningState(ok, reply);
-    QCOMPARE(panel.tuningEntries().mid(0, 4), QList<int>({ 127, -3, 511, -512 }));
+    const QList<int> clamped { 127, -3, 511, -512, 5, 6 };
+    QCOMPARE(panel.tuningEntries(), clamped);
     QCOMPARE(child<QDial>(&panel, "dial_2")->value(), 127);
-    // A failed reading changes nothing (its empty text would otherwise zero the I bias); a short reply is
-    // read as far as it goes.
+    // A failed reading changes nothing: its empty text would otherwise zero the I bias.
     CommandHandler::infoMsg timeout = CommandHandler::CommandTimeout;
     QString empty;
     panel.setTuningState(timeout, empty);
+    QCOMPARE(panel.tuningEntries(), clamped);
+    // A short reply is read as far as it goes.
     reply = "\n+9";
     panel.setTuningState(ok, reply);
-    QCOMPARE(panel.tuningEntries().mid(0, 4), QList<int>({ 9, -3, 511, -512 }));
+    QCOMPARE(panel.tuningEntries().mid(0, 2), QList<int>({ 9, -3 }));
 }
 
 QTEST_MAIN(TstPanelUpgrade)
