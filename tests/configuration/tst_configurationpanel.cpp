@@ -38,8 +38,7 @@ class TstConfigurationPanel : public QObject
     Q_OBJECT
 private slots:
     void indicators();
-    void parameterReplies();
-    void saveThenLoad();
+    void repliesThenSaveAndLoad();
     void frequencyDialog();
     void ipDialogMarksAndOk_data();
     void ipDialogMarksAndOk();
@@ -68,37 +67,9 @@ void TstConfigurationPanel::indicators()
         QStringList({ "red|Loss of lock", "green|Locked (188 bytes packets)", "red|Unknown status", "1Mbps (Raw)" }));
 }
 
-void TstConfigurationPanel::parameterReplies()
+void TstConfigurationPanel::repliesThenSaveAndLoad()
 {
     // Every key of a full reply is read at connect in tst_panelsession; here the rules around them.
-    PromptRecorder prompts;
-    ConfigurationPanel panel;
-    CommandHandler::infoMsg ok = CommandHandler::CommandOk;
-    QString reply = "Constellation : 64QAM\nOutput Frequency : 674.000 MHz\nOutput State : ON\nMIP control : ON\n"
-                    "Attenuation : 12 dB\n";
-    panel.updateConfigFromModulator(ok, reply);
-    QCOMPARE(labelText(&panel, "channelLabel"), QString("46"));
-    QVERIFY(panel.isOutputOn() && panel.isMipControlled());
-    // A failed reading changes nothing: read as empty it would mean output off at 0 dB.
-    const QStringList before = panel.collectConfig();
-    CommandHandler::infoMsg timeout = CommandHandler::CommandTimeout;
-    QString empty;
-    panel.updateConfigFromModulator(timeout, empty);
-    QCOMPARE(panel.collectConfig(), before);
-    // Case-sensitive matching; "auto" clock ticks the box; a frequency outside the band is ignored; a
-    // reply without output state and attenuation means off and 0 dB.
-    QString second = "Constellation : 16qam\nRef clock mux : auto\nOutput Frequency : 900.000 MHz\n";
-    panel.updateConfigFromModulator(ok, second);
-    QCOMPARE(panel.collectConfig()[3] + ' ' + panel.frequencyText() + ' ' + panel.attenuationText(),
-        QString("64QAM 674.000 0"));
-    QVERIFY(!panel.isOutputOn());
-    QVERIFY(child<QCheckBox>(&panel, "autoClockCheckBox")->isChecked());
-    QVERIFY(!child<QPushButton>(&panel, "clockRefButton")->isEnabled());
-    QVERIFY(prompts.boxes.isEmpty());
-}
-
-void TstConfigurationPanel::saveThenLoad()
-{
     QTemporaryDir dir;
     const QString path = dir.filePath("site.xml");
     PromptRecorder prompts;
@@ -107,14 +78,27 @@ void TstConfigurationPanel::saveThenLoad()
         CommandHandler::infoMsg ok = CommandHandler::CommandOk;
         QString reply = "Input mux : ASI\nRef clock mux : external\nCode Rate : 5/6\nGuard Interval : 1/8\n"
                         "Constellation : 16QAM\nBandwidth : 7MHz\nTransmission Mode : OFDM mode : 8K\n"
-                        "Output Frequency : 682.000 MHz\nOutput State : ON\nAttenuation : 17 dB\n";
+                        "Output Frequency : 682.000 MHz\nOutput State : ON\nMIP control : ON\nAttenuation : 17 dB\n";
         source.updateConfigFromModulator(ok, reply);
+        QVERIFY(source.isMipControlled());
+        // A failed reading changes nothing (the file below still says output on at 17 dB): read as empty
+        // it would mean output off at 0 dB.
+        CommandHandler::infoMsg timeout = CommandHandler::CommandTimeout;
+        QString empty;
+        source.updateConfigFromModulator(timeout, empty);
         source.setIPConfig("239.9.8.7", "5000", false);
         // Saved over an older file: what that held is gone.
         QVERIFY(writeFile(path, "<modulator_configuration_file><modulator serial_number=\"OLD\"/></modulator_configuration_file>"));
         prompts.fileAnswers << path;
         source.saveConfigToXML();
         QVERIFY(prompts.fileRequests.value(0).save);
+        // Case-sensitive matching; "auto" clock ticks the box; a frequency outside the band is ignored; a
+        // reply without output state and attenuation means off and 0 dB.
+        QString second = "Constellation : 64qam\nRef clock mux : auto\nOutput Frequency : 900.000 MHz\n";
+        source.updateConfigFromModulator(ok, second);
+        QCOMPARE(source.collectConfig()[3] + ' ' + source.frequencyText() + ' ' + source.attenuationText(),
+            QString("16QAM 682.000 0"));
+        QVERIFY(!source.isOutputOn() && child<QCheckBox>(&source, "autoClockCheckBox")->isChecked());
     }
     QCOMPARE(fileBytes(path),
         QByteArray("<modulator_configuration_file conf_name=\"site\">\n"
