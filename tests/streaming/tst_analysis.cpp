@@ -121,7 +121,6 @@ private slots:
         tspcrmeasure m(nullptr, write(bytes));
         QCOMPARE(m.findSync(), offset);
         QCOMPARE(m.measureBitrate(), bitrate);
-        QCOMPARE(m.getSyncOffset(), offset);
         QCOMPARE(m.getPacketCount(), quint64(packets));
         QCOMPARE(m.getSampleCount(), samples);
         QCOMPARE(m.getDiscontinuityCount(), changes);
