@@ -9,6 +9,7 @@
 #include <QPointer>
 #include <QProcess>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -81,9 +82,7 @@ public:
             process.waitForReadyRead(200);
             out += process.readAllStandardOutput();
         }
-        for (const QByteArray &line : out.split('\n'))
-            if (line.startsWith("serial: "))
-                path = QString::fromLocal8Bit(line.mid(8).trimmed());
+        path = QRegularExpression("serial: (\\S+)\n").match(QString::fromLocal8Bit(out)).captured(1);
         ready = out.contains("ready\n") && !path.isEmpty();
     }
     // Whatever has not ended three seconds after the request is killed by QProcess itself.
