@@ -146,6 +146,10 @@ private:
     void stopPoll();
     void dropLinkConnections();
     void teardown();
+    // A device that opens the link but never completes the login would leave the page "in progress",
+    // every connection button disabled, for good: each login step must come within the command time-out.
+    void armLoginWatchdog();
+    void loginStalled();
     static QString replyValue(const QStringList &lines, const QString &key);
     // Issues one setting and waits for its own verdict, also when it had to queue behind a reading.
     CommandHandler::infoMsg waitForLine(CommandHandler::RequestType type, const std::function<void()> &issue);
@@ -180,6 +184,7 @@ private:
     int connectionType = 1;
     bool firstPoll = true;
     QPointer<QTimer> statusTimer;
+    QTimer *loginWatchdog = nullptr;
     Connection *modulatorConnection = nullptr;
     CommandHandler *commandHandler = nullptr;
     QList<int> tuningValues;

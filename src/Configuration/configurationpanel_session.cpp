@@ -21,6 +21,8 @@ const char *const IPV4_PATTERN = "^((25[0-5]|2[0-4][0-9]|[01]?[0-9][0-9]?).){3}(
 // Leading words of a reply line and their separator ("Product type : ").
 const char *const LABEL_PATTERN = "^[a-z A-Z]+ : ";
 const char ESCAPE = 27;
+// Longest wait for each login step when no command engine gives its time-out.
+const int DEFAULT_LOGIN_STEP_MS = 5000;
 
 const char *const NO_CONNEXION_TITLE = "No connexion found";
 const char *const NO_CONNEXION_TEXT = "Please connect to your modulator before.";
@@ -75,6 +77,8 @@ void ConfigurationPanel::on_loginButton_clicked()
         stopPoll();
         disconnect(infoLink);
         abandonRequests(commandHandler);
+        if (loginWatchdog)
+            loginWatchdog->stop();
         modulatorConnection->disconnectFromHost(true);
         emit changeLoginButtonToolTip(NotConnected);
         disconnect(logLink);
@@ -90,6 +94,7 @@ void ConfigurationPanel::on_loginButton_clicked()
         connectedLink
             = connect(modulatorConnection, &Connection::connected, this, &ConfigurationPanel::connectionEstablished);
         errorLink = connect(modulatorConnection, &Connection::error, this, &ConfigurationPanel::errorFromConnection);
+        armLoginWatchdog();
         modulatorConnection->connectCOMToHost(comPort);
         return;
     }
@@ -104,7 +109,26 @@ void ConfigurationPanel::on_loginButton_clicked()
     connectedLink
         = connect(modulatorConnection, &Connection::connected, this, &ConfigurationPanel::connectionEstablished);
     errorLink = connect(modulatorConnection, &Connection::error, this, &ConfigurationPanel::errorFromConnection);
+    armLoginWatchdog();
     modulatorConnection->connectIPToHost(ipAddress, TELNET_PORT);
+}
+
+void ConfigurationPanel::armLoginWatchdog()
+{
+    if (!loginWatchdog) {
+        loginWatchdog = new QTimer(this);
+        loginWatchdog->setSingleShot(true);
+        connect(loginWatchdog, &QTimer::timeout, this, &ConfigurationPanel::loginStalled);
+    }
+    loginWatchdog->start(commandHandler ? commandHandler->timeoutInterval() : DEFAULT_LOGIN_STEP_MS);
+}
+
+void ConfigurationPanel::loginStalled()
+{
+    qCWarning(lcPanel) << "no login progress from the device";
+    UiPrompts::critical(this, QStringLiteral("Command information"),
+        QStringLiteral("No response from product received, check your connection"));
+    teardown();
 }
 
 void ConfigurationPanel::connectionEstablished()
@@ -124,12 +148,17 @@ void ConfigurationPanel::loginProcedure(Connection::LogRequest request)
     case Connection::LoginRequest:
         modulatorConnection->sendData(login + QStringLiteral("\r\n"));
         modulatorConnection->setLogState(Connection::WaitPassword);
+        armLoginWatchdog();
         break;
     case Connection::PasswordRequest:
         modulatorConnection->sendData(password + QStringLiteral("\r\n"));
         modulatorConnection->setLogState(Connection::WaitResult);
+        armLoginWatchdog();
         break;
     case Connection::Logged:
+        // From here the command engine's own time-out watches the device.
+        if (loginWatchdog)
+            loginWatchdog->stop();
         qCDebug(lcPanel) << "Launching modulator...";
         if (commandHandler)
             commandHandler->sendCommandToModulator(QStringLiteral("./modulator"), QString());
@@ -157,6 +186,8 @@ void ConfigurationPanel::dropLinkConnections()
 
 void ConfigurationPanel::teardown()
 {
+    if (loginWatchdog)
+        loginWatchdog->stop();
     dropLinkConnections();
     disconnect(infoLink);
     emit changeLoginButtonToolTip(NotConnected);
@@ -211,6 +242,8 @@ void ConfigurationPanel::errorFromConnection(Connection::ConnectionError error)
     }
     // All three link connections go: kept, the next attempt would add a second copy of each and answer
     // every prompt twice.
+    if (loginWatchdog)
+        loginWatchdog->stop();
     dropLinkConnections();
     stopPoll();
     disconnect(infoLink);

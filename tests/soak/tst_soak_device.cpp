@@ -4,7 +4,8 @@
 // must stay flat across sessions. NERIO_SOAK_SESSIONS sets the count (default 12; scripts/soak --soak
 // runs 100). Then the Configuration page against a device that falls silent under the status poll
 // (20 s with a 1 s command time-out; NERIO_SOAK_SILENCE_S, 600 with scripts/soak --soak, watches that long
-// with the program's own time-out), and a device unplugged under an open session and plugged in again.
+// with the program's own time-out), a device that stalls in the login, and a device unplugged under an
+// open session and plugged in again.
 
 #include "commandhandler.h"
 #include "configurationpanel.h"
@@ -12,6 +13,7 @@
 #include "flashexchange.h"
 #include "loginanswers.h"
 #include "promptrecorder.h"
+#include "ptypair.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -335,6 +337,42 @@ private slots:
         QCOMPARE(run.panel.commandEngine()->pendingRequests(), 0);
         QCOMPARE(int(run.panel.commandEngine()->engineState()), int(CommandHandler::Idle));
         QCOMPARE(run.loginButton()->toolTip(), QStringLiteral("Click to connect to ") + port);
+    }
+
+    // A device that opens the link but stalls in the login: the page must not stay "in progress" (every
+    // connection button disabled) for good; each login step gets the command time-out.
+    void loginStalls_data()
+    {
+        QTest::addColumn<QByteArray>("answer");
+        QTest::newRow("no prompt") << QByteArray();
+        QTest::newRow("login taken, no password prompt") << QByteArray("Login:", 7);
+    }
+
+    void loginStalls()
+    {
+        QFETCH(QByteArray, answer);
+        PtyPair device;
+        QVERIFY(!device.slavePath().isEmpty());
+        PanelRun run(1000);
+        run.panel.setCOMPort(device.slavePath());
+        QElapsedTimer clock;
+        clock.start();
+        QTest::mouseClick(run.loginButton(), Qt::LeftButton);
+        QVERIFY(!run.loginButton()->isEnabled());
+        if (!answer.isEmpty()) {
+            // Accumulated: QTRY_* evaluates its expression once more after it holds.
+            QByteArray sent;
+            QTRY_VERIFY((sent += device.readAvailable()).contains('\x1b'));
+            QVERIFY(device.write(answer));
+            QTRY_VERIFY((sent += device.readAvailable()).contains("admin\r\n"));
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(run.boxes(), QStringList { NO_RESPONSE_BOX }, 5000);
+        QVERIFY2(clock.elapsed() >= 1000, qPrintable(QString::number(clock.elapsed())));
+        QTRY_VERIFY(run.loginButton()->isEnabled());
+        QCOMPARE(run.loginButton()->toolTip(), QStringLiteral("Click to connect to ") + device.slavePath());
+        QVERIFY(!run.linkOpen());
+        QTest::qWait(1500);
+        QCOMPARE(run.boxes().size(), 1);
     }
 
     // The device's pseudo-terminal vanishes under an open session (emulator killed), then a new device
