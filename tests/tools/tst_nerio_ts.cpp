@@ -183,6 +183,38 @@ private slots:
                 + fields(ours["programs"][0], { "program_number", "pcr_pid" }),
             expected);
     }
+
+    // Bad arguments end with one line naming the fault and status 2, before anything is sent.
+    void argumentErrors_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("expected");
+        const QString ts = dir.filePath(QStringLiteral("any.ts"));
+        QFile file(ts);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(QByteArray(188, 0x47)) == 188);
+        QTest::newRow("missing file") << QStringList { "stream", "/nonexistent.ts", "--dest", "127.0.0.1:5000" }
+                                      << "nerio-ts stream: cannot open /nonexistent.ts";
+        QTest::newRow("folder") << QStringList { "stream", dir.path(), "--dest", "127.0.0.1:5000" }
+                                << "nerio-ts stream: " + dir.path() + " is a folder";
+        QTest::newRow("port 0") << QStringList { "stream", ts, "--dest", "127.0.0.1:0" }
+                                << "nerio-ts stream: --dest wants ADDR:PORT";
+        QTest::newRow("gap of 21 digits") << QStringList { "stream", ts, "--dest", "127.0.0.1:5000", "--inject-gap",
+            "123456789012345678901", "--inject-run", "1" } << "nerio-ts stream: bad value '123456789012345678901'";
+        QTest::newRow("gap without run") << QStringList { "stream", ts, "--dest", "127.0.0.1:5000", "--inject-gap", "5" }
+                                         << "nerio-ts stream: --inject-gap and --inject-run go together";
+        QTest::newRow("listen port") << QStringList { "receive", "--listen", "127.0.0.1:99999" }
+                                     << "nerio-ts receive: --listen wants an IPv4 ADDR:PORT";
+    }
+
+    void argumentErrors()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QString, expected);
+        const result r = run(nerioTs, args, 10000);
+        QCOMPARE(r.exitCode, 2);
+        QVERIFY2(r.err.startsWith(expected.toUtf8()), r.err.constData());
+        QCOMPARE(r.err.count('\n'), 1);
+    }
 };
 
 QTEST_GUILESS_MAIN(tst_nerio_ts)
