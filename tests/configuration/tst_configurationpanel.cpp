@@ -158,7 +158,7 @@ void TstConfigurationPanel::frequencyDialog()
     // Picking a channel writes its centre.
     combo->setCurrentIndex(27);
     QCOMPARE(state(), QString("690 49 27 Valid Frequency|0a0"));
-    // OK hands the frequency to the page (which ignores one outside the band, see parameterReplies).
+    // OK hands the frequency to the page (which ignores one outside the band, see repliesThenSaveAndLoad).
     typeInto(edit, "671");
     QVERIFY(clickAndClose(dialog, "okButton"));
     QCOMPARE(panel.frequencyText() + ' ' + labelText(&panel, "channelLabel"), QString("671.000 > 45 and < 46"));
