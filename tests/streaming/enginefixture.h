@@ -1,57 +1,32 @@
 #pragma once
-// Packet and file builders for the streaming engine tests: every byte laid out by hand from the
-// transport stream syntax, so expected values never come from the code under test.
+// Packet and file builders for the streaming engine tests, on top of the shared byte-by-byte builders
+// (tsbuilder.h), so expected values never come from the code under test.
 
-#include <QByteArray>
+#include "tsbuilder.h"
+
 #include <QFile>
-#include <QString>
 #include <QTemporaryDir>
 
 namespace fixture
 {
 
-// A 188-byte packet of 0xFF with its header: PID, adaptation_field_control and continuity counter.
-inline QByteArray header(quint16 pid, quint8 control, quint8 cc)
-{
-    QByteArray p(188, char(0xFF));
-    p[0] = 0x47;
-    p[1] = char((pid >> 8) & 0x1F);
-    p[2] = char(pid & 0xFF);
-    p[3] = char(control << 4 | (cc & 0x0F));
-    return p;
-}
-
-// Payload-only packet with the given PID and continuity counter; the payload bytes carry the packet's
-// serial number so a test can tell which file packet went out.
+// Payload-only packet whose first payload bytes carry a serial number, so a test can tell which file
+// packet went out; 0xFF elsewhere.
 inline QByteArray packet(quint16 pid, quint8 cc, quint32 serial = 0)
 {
-    QByteArray p = header(pid, 1, cc);
-    for (int i = 0; i < 4; ++i)
-        p[4 + i] = char(serial >> (24 - 8 * i));
-    return p;
+    const char bytes[] = { char(serial >> 24), char(serial >> 16), char(serial >> 8), char(serial) };
+    return tsbuild::packet(pid, false, cc, QByteArray(bytes, 4));
 }
 
 // Adaptation-field-only packet, 183 bytes of adaptation field.
 inline QByteArray adaptationOnly(quint16 pid, quint8 cc)
 {
-    return header(pid, 2, cc).replace(4, 2, QByteArray::fromHex("b700"));
+    QByteArray p = tsbuild::packet(pid, false, cc, {});
+    p[3] = char(0x20 | cc);
+    return p.replace(4, 2, QByteArray::fromHex("b700"));
 }
 
-// Packet with a PCR (adaptation field of 7 bytes, then payload); the value in 27 MHz ticks.
-inline QByteArray pcrPacket(quint16 pid, quint8 cc, quint64 ticks)
-{
-    const quint64 base = ticks / 300;
-    const quint64 extension = ticks % 300;
-    QByteArray p = header(pid, 3, cc);
-    p[4] = 7;
-    p[5] = 0x10;
-    for (int i = 0; i < 4; ++i)
-        p[6 + i] = char(base >> (25 - 8 * i));
-    p[10] = char(((base & 1) << 7) | 0x7E | (extension >> 8));
-    p[11] = char(extension & 0xFF);
-    return p;
-}
-
+// The PCR of a packet with one, at bytes 6..11 (ISO/IEC 13818-1, 2.4.3.4), in 27 MHz ticks.
 inline quint64 pcrOf(const QByteArray &p)
 {
     const auto b = [&](int i) { return quint64(quint8(p[i])); };
@@ -61,13 +36,9 @@ inline quint64 pcrOf(const QByteArray &p)
 // Five-byte PES timestamp field with its prefix nibble (ISO/IEC 13818-1, 2.4.3.7).
 inline QByteArray timestamp(quint8 prefix, quint64 v)
 {
-    QByteArray t(5, 0);
-    t[0] = char((prefix << 4) | ((v >> 29) & 0x0E) | 1);
-    t[1] = char(v >> 22);
-    t[2] = char(((v >> 14) & 0xFE) | 1);
-    t[3] = char(v >> 7);
-    t[4] = char(((v << 1) & 0xFE) | 1);
-    return t;
+    const char t[] = { char((prefix << 4) | ((v >> 29) & 0x0E) | 1), char(v >> 22), char(((v >> 14) & 0xFE) | 1),
+        char(v >> 7), char(((v << 1) & 0xFE) | 1) };
+    return QByteArray(t, 5);
 }
 
 inline quint64 timestampOf(const QByteArray &p, int at)
@@ -79,23 +50,14 @@ inline quint64 timestampOf(const QByteArray &p, int at)
 // Payload-only packet starting a video PES with PTS and DTS (header at byte 4, PTS at 13, DTS at 18).
 inline QByteArray pesPacket(quint16 pid, quint8 cc, quint64 pts, quint64 dts)
 {
-    QByteArray p = packet(pid, cc);
-    p[1] = char(p[1] | 0x40);
-    const QByteArray header = QByteArray::fromHex("000001E00000"
-                                                  "80C00A");
-    p.replace(4, header.size(), header);
-    p.replace(13, 5, timestamp(3, pts));
-    p.replace(18, 5, timestamp(1, dts));
-    return p;
+    return tsbuild::packet(pid, true, cc, QByteArray::fromHex("000001E0000080C00A") + timestamp(3, pts) + timestamp(1, dts));
 }
 
 inline QString writeFile(const QTemporaryDir &dir, const QString &name, const QByteArray &bytes)
 {
     const QString path = dir.filePath(name);
     QFile f(path);
-    if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
-        return QString();
-    return path;
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size() ? path : QString();
 }
 
 // N packets of one PID with counters 0, 1, 2 ... (mod 16) and serial numbers 0 .. N-1.

@@ -193,7 +193,6 @@ private slots:
         QTest::addColumn<bool>("onePid"); // only PID 0x100, every tenth packet of the file
         QTest::addColumn<QList<int>>("replaced"); // 0-based packet numbers among the first 20
         QTest::newRow("gap 3 run 2") << quint64(3) << quint64(2) << false << QList<int> { 3, 4, 8, 9, 13, 14, 18, 19 };
-        QTest::newRow("run 0 acts as 1") << quint64(2) << quint64(0) << false << QList<int> { 2, 5, 8, 11, 14, 17 };
         // The Testing page turns a gap too long for 64 bits into this one: nothing is replaced.
         QTest::newRow("longest gap") << longestGap << quint64(1) << false << QList<int> {};
         QTest::newRow("gap 0 on one PID") << quint64(0) << quint64(1) << true << QList<int> { 0, 10 };
@@ -220,19 +219,17 @@ private slots:
         QCOMPARE(seen, replaced);
     }
 
-    void fieldCodecsMatchHandDecodedBytes()
+    void fieldLayoutsMatchHandDecodedBytes()
     {
-        // PCR base 0x1_2345_6789 (33 bits), extension 0x123: bytes 91 A2 B3 C4 FF 23 (bit 0 of base in b10's top
-        // bit, six reserved ones, extension bit 8). PTS 0x1_0000_0001 with prefix 0011: bit 32 lands in t0 bit 3,
-        // so 39 00 01 00 03. The fixture's own codec is the yardstick of every other clock check.
-        const QByteArray p = fixture::pcrPacket(0x100, 0, 0x123456789ULL * 300 + 0x123);
+        // The decoders every clock check reads with, pinned to hand-decoded bytes. PCR base 0x1_2345_6789 (33
+        // bits), extension 0x123: 91 A2 B3 C4 FF 23 (bit 0 of the base in byte 10's top bit, six reserved ones,
+        // extension bit 8). PTS 0x1_0000_0001 with prefix 0011: bit 32 lands in byte 0 bit 3, so 39 00 01 00 03.
+        const QByteArray p = tsbuild::pcrPacket(0x100, 0x123456789ULL * 300 + 0x123);
         QCOMPARE(p.mid(6, 6).toHex(), QByteArray("91a2b3c4ff23"));
-        QCOMPARE(tsstamp::readPcr(reinterpret_cast<const uchar *>(p.constData())), 0x123456789ULL * 300 + 0x123);
-        QByteArray t = fixture::timestamp(3, 0x100000001ULL);
+        QCOMPARE(fixture::pcrOf(p), 0x123456789ULL * 300 + 0x123);
+        const QByteArray t = fixture::timestamp(3, 0x100000001ULL);
         QCOMPARE(t.toHex(), QByteArray("3900010003"));
-        QCOMPARE(tsstamp::readTimestamp(reinterpret_cast<const uchar *>(t.constData())), 0x100000001ULL);
-        tsstamp::writeTimestamp(reinterpret_cast<uchar *>(t.data()), 0x1FFFFFFFFULL);
-        QCOMPARE(t.toHex(), QByteArray("3fffffffff"));
+        QCOMPARE(fixture::timestampOf(t, 0), 0x100000001ULL);
     }
 
     void clockArithmeticIsWideAndWrapsModuloTheFieldWidth()
@@ -254,7 +251,6 @@ private slots:
         // overflows 64 bits).
         QCOMPARE(tsudpsend::rtpTimestamp(216000LL * 1000000000), quint32(2260130816U));
         QCOMPARE(tsudpsend::rtpTimestamp(std::numeric_limits<qint64>::max()), quint32(2269117121u));
-        QCOMPARE(tsudpsend::rtpTimestamp(-1), quint32(0));
     }
 
     void clocksRunOnAcrossTheWrapAndTheLoop()
@@ -272,7 +268,7 @@ private slots:
             const quint64 pcr = (start + quint64(n) * 27000) % M;
             const quint64 pts = (pcr / 300 + 9000) % P;
             if (n % 20 == 0)
-                file += fixture::pcrPacket(0x100, quint8(n / 20), pcr);
+                file += tsbuild::pcrPacket(0x100, pcr);
             else if (n % 40 == 1)
                 file += fixture::pesPacket(0x101, quint8(n), pts, (pts + P - 3000) % P);
             else
