@@ -50,7 +50,8 @@ inline quint64 timestampOf(const QByteArray &p, int at)
 // Payload-only packet starting a video PES with PTS and DTS (header at byte 4, PTS at 13, DTS at 18).
 inline QByteArray pesPacket(quint16 pid, quint8 cc, quint64 pts, quint64 dts)
 {
-    return tsbuild::packet(pid, true, cc, QByteArray::fromHex("000001E0000080C00A") + timestamp(3, pts) + timestamp(1, dts));
+    return tsbuild::packet(
+        pid, true, cc, QByteArray::fromHex("000001E0000080C00A") + timestamp(3, pts) + timestamp(1, dts));
 }
 
 inline QString writeFile(const QTemporaryDir &dir, const QString &name, const QByteArray &bytes)

@@ -60,8 +60,9 @@ private slots:
         bytes += fixture::packet(0x100, 1) + fixture::packet(0x100, 2) + edge;
         QProcess p;
         p.start(qEnvironmentVariable("NERIO_BIN_DIR") + "/nerio-ts",
-            { "stream", fixture::writeFile(dir, "pes.ts", bytes), "--dest", receiver.dest(), "--loop", "--bitrate",
-                "1000000", "--pcr", "--rtp" });
+            { "stream", fixture::writeFile(dir, "pes.ts", bytes), "--dest",
+                QStringLiteral("127.0.0.1:%1").arg(receiver.port()), "--loop", "--bitrate", "1000000", "--pcr",
+                "--rtp" });
         QVERIFY(p.waitForStarted());
         const QList<QByteArray> got = receiver.read(800);
         ::kill(pid_t(p.processId()), SIGINT);
