@@ -59,11 +59,6 @@ bool clickAndClose(QWidget *dialog, const char *button)
     return QTest::qWaitFor([&] { return guard.isNull(); }, 2000);
 }
 
-inline QString emulatorProgram()
-{
-    return qEnvironmentVariable("NERIO_BIN_DIR") + "/nerio-emulator";
-}
-
 // One nerio-emulator, on a pseudo-terminal logging its wire to a file of its own; stopped when the
 // object goes.
 class Emulator
@@ -71,7 +66,7 @@ class Emulator
 public:
     explicit Emulator(const QStringList &extra = {})
     {
-        process.setProgram(emulatorProgram());
+        process.setProgram(qEnvironmentVariable("NERIO_BIN_DIR") + "/nerio-emulator");
         process.setArguments(QStringList { "--serial", "--log", dir.filePath("wire.log") } + extra);
         process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         process.start();

@@ -26,7 +26,7 @@ QString makeFirmware(const QTemporaryDir &dir, const QString &name, int bank, in
 {
     const QString out = dir.filePath(name + ".bin");
     QProcess maker;
-    maker.start(emulatorProgram(),
+    maker.start(qEnvironmentVariable("NERIO_BIN_DIR") + "/nerio-emulator",
         QStringList { "make-firmware", out, "--name", name, "--bank", QString::number(bank), "--payload-size",
             QString::number(payload) }
             + more);
