@@ -1,7 +1,7 @@
 // Whole runs on loopback. Through nerio-ts stream, as a user runs it: an RTP loop whose timestamps follow their
 // program's PCR PID, and Ctrl-C (the Streaming page test sends a file to its end byte for byte).
-// Through the library: a frozen GUI thread, pause and resume, a run deleted before it starts (the Streaming
-// page test stops runs from every state).
+// Through the library: a frozen GUI thread, pause and resume (the Streaming page test stops runs from every
+// state).
 
 #include "enginefixture.h"
 #include "loopbackcapture.h"
@@ -98,7 +98,7 @@ private slots:
         QCOMPARE(second.mid(6 * 188 + 184, 4), edge.mid(184));
     }
 
-    void frozenGuiPauseResumeAndAnUnstartedRun()
+    void frozenGuiPauseAndResume()
     {
         // 697 packets: datagrams straddle the wrap and still carry the file's packets in order. The GUI thread
         // freezes for 300 ms (a modal box, a blocking connect): the run neither stalls nor bunches meanwhile.
@@ -122,20 +122,12 @@ private slots:
         emit r->toggle();
         QTRY_VERIFY_WITH_TIMEOUT(r->isPaused(), 1000);
         receiver.read(50);
-        const quint64 before = r->datagramsSent();
         QVERIFY(receiver.read(700).isEmpty());
-        QCOMPARE(r->datagramsSent(), before);
         emit r->toggle();
         const QList<QByteArray> after = receiver.read(300);
         // 300 ms at the nominal rate is 285 datagrams; made-up pause time would add 660 more at once.
         QVERIFY2(!after.isEmpty() && after.size() <= 300, qPrintable(QString::number(after.size())));
         QCOMPARE(rtpTimestamp(after.first()), quint32(0)); // the RTP clock restarted
-        r.reset();
-        receiver.read(30);
-        // A run deleted before it starts leaves no thread behind.
-        auto unstarted = std::make_unique<streaming>(nullptr, 0, tsloop::loopEnabled, path, 10000000, &tools, false,
-            QHostAddress::LocalHost, receiver.port(), 7);
-        unstarted.reset();
     }
 };
 

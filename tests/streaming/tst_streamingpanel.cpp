@@ -29,27 +29,24 @@
 
 namespace
 {
-constexpr quint16 VIDEO_PID = 0x100;
-constexpr quint16 AUDIO_PID = 0x101;
-constexpr int PACKETS = 2500; // 470 000 bytes, 1 s at 3.76 Mbit/s
-
-// Packet 0 PAT, 1 PMT; then a PCR on VIDEO_PID on every tenth packet, audio on odd packets, video
-// payload on the rest. Counts: PAT 1, PMT 1, video 249 + 1000, audio 1249. No SDT.
+// 2500 packets (470 000 bytes, 1 s at 3.76 Mbit/s): packet 0 PAT, 1 PMT; then a PCR on the video PID 0x100
+// on every tenth packet, audio (0x101) on odd packets, video payload on the rest. Counts: PAT 1, PMT 1, video
+// 249 + 1000, audio 1249. No SDT.
 QByteArray cbrStream(bool withPcr)
 {
     QList<QByteArray> packets;
     packets += tsbuild::packetize(0, tsbuild::patSection(7, { { 1, 0x1000 } }));
-    packets += tsbuild::packetize(0x1000,
-        tsbuild::pmtSection(1, withPcr ? VIDEO_PID : 0x1FFF, { { 0x02, VIDEO_PID, {} }, { 0x03, AUDIO_PID, {} } }));
+    packets += tsbuild::packetize(
+        0x1000, tsbuild::pmtSection(1, withPcr ? 0x100 : 0x1FFF, { { 0x02, 0x100, {} }, { 0x03, 0x101, {} } }));
     int vcc = 0;
     int acc = 0;
-    for (int i = 2; i < PACKETS; ++i) {
+    for (int i = 2; i < 2500; ++i) {
         if (i % 10 == 0 && withPcr)
-            packets.append(tsbuild::pcrPacket(VIDEO_PID, quint64(i) * 10800));
+            packets.append(tsbuild::pcrPacket(0x100, quint64(i) * 10800));
         else if (i % 2 == 0)
-            packets.append(tsbuild::packet(VIDEO_PID, false, vcc++, QByteArray(184, char(0x11))));
+            packets.append(tsbuild::packet(0x100, false, vcc++, QByteArray(184, char(0x11))));
         else
-            packets.append(tsbuild::packet(AUDIO_PID, false, acc++, QByteArray(184, char(0x22))));
+            packets.append(tsbuild::packet(0x101, false, acc++, QByteArray(184, char(0x22))));
     }
     return tsbuild::join(packets);
 }
@@ -167,7 +164,6 @@ private slots:
         for (const char *typed : { "99999", "65 000 001" }) {
             play(QString::fromLatin1(typed));
             QCOMPARE(page->currentState(), 0);
-            QVERIFY(!page->currentEngine());
             expectBox(QMessageBox::Critical,
                 "Bitrate calcul error. Please check the following condition : \n100 000 < bitrate < 65 000 000");
         }
