@@ -1,4 +1,4 @@
-// The Configuration page without a device: indicators, parameter replies, saving/loading files, and its
+// The Configuration page without a device: parameter replies, saving/loading files, and its
 // frequency and IP input dialogs, opened through the page as a click does. Then configuration files under
 // bad conditions: the error boxes, a save that cannot complete keeps the previous file whole, and hostile,
 // broken or huge documents end in a refusal, never a hang or a file read.
@@ -72,7 +72,6 @@ class TstConfigurationPanel : public QObject
 {
     Q_OBJECT
 private slots:
-    void indicators();
     void repliesThenSaveAndLoad();
     void frequencyDialog();
     void ipDialogOk_data();
@@ -84,26 +83,6 @@ private slots:
 private:
     QTemporaryDir dir;
 };
-
-void TstConfigurationPanel::indicators()
-{
-    ConfigurationPanel panel;
-    const auto shown = [&](const char *name) {
-        QLabel *label = child<QLabel>(&panel, name);
-        const QImage image = label->pixmap(Qt::ReturnByValue).toImage();
-        const bool green = image == QPixmap(":/configurationPanel/green.png").toImage();
-        const bool red = image == QPixmap(":/configurationPanel/red.png").toImage();
-        return QString(green ? "green|" : red ? "red|" : "other|") + label->toolTip();
-    };
-    CommandHandler::infoMsg ok = CommandHandler::CommandOk;
-    panel.setInputState(ok, { CommandHandler::NoData, CommandHandler::Locked188, CommandHandler::LockedExternal },
-        " 24.128 ", " 22.000 ", QString());
-    // A code past the table (7: still inside the enum's value range) leaves that indicator as it was.
-    panel.setInputState(ok, { CommandHandler::NotLocked, CommandHandler::inputStatus(7), CommandHandler::NoStatus },
-        "1", " 1.5 ", QString());
-    QCOMPARE(QStringList({ shown("IPOK"), shown("ASIOK"), shown("PLLOK"), labelText(&panel, "netbitrate") }),
-        QStringList({ "red|Loss of lock", "green|Locked (188 bytes packets)", "red|Unknown status", " 1.5 Mbps (Net)" }));
-}
 
 void TstConfigurationPanel::repliesThenSaveAndLoad()
 {
