@@ -28,8 +28,6 @@ class tst_analysis : public QObject
 
 private:
     QTemporaryDir dir;
-    int fileCounter = 0;
-    QString write(const QByteArray &bytes) { return fixture::writeFile(dir, QString::number(++fileCounter), bytes); }
 
 private slots:
     void measure_data()
@@ -76,7 +74,7 @@ private slots:
         QFETCH(qint64, offset);
         QFETCH(int, packets);
         QFETCH(qint64, bitrate);
-        tspcrmeasure m(nullptr, write(bytes));
+        tspcrmeasure m(nullptr, fixture::writeFile(dir, QString::fromLatin1(QTest::currentDataTag()), bytes));
         QCOMPARE(m.findSync(), offset);
         QCOMPARE(m.measureBitrate(), bitrate);
         QCOMPARE(m.getPacketCount(), quint64(packets));

@@ -69,8 +69,6 @@ private slots:
         QVERIFY(p.waitForFinished(2000));
         QCOMPARE(p.exitStatus(), QProcess::NormalExit);
         QCOMPARE(p.exitCode(), 0);
-        const QByteArray err = p.readAllStandardError();
-        QVERIFY2(err.contains("stopped:"), err.constData());
         receiver.read(30);
         // 800 ms at 1 Mbit/s is 76 datagrams of 10 528 bits, less the tool's start.
         QVERIFY2(got.size() > 40 && got.size() <= 78, qPrintable(QString::number(got.size())));
@@ -78,7 +76,6 @@ private slots:
             QCOMPARE(got[i].size(), 12 + 7 * 188);
             QCOMPARE(got[i].left(2).toHex(), QByteArray("80a1"));
             QCOMPARE(rtpSequence(got[i]), i);
-            QCOMPARE(got[i].mid(8, 4).toHex(), QByteArray("ffffffff"));
             QCOMPARE(got[i].mid(12, 2 * 188), bytes.left(2 * 188));
         }
         // Datagram k leaves at k * 10.528 ms: its 90 kHz timestamp is k * 947.52 plus the sender's lateness,
