@@ -124,7 +124,6 @@ private slots:
         const QList<QByteArray> after = receiver.read(300);
         // 300 ms at the nominal rate is 285 datagrams; made-up pause time would add 660 more at once.
         QVERIFY2(!after.isEmpty() && after.size() <= 300, qPrintable(QString::number(after.size())));
-        QCOMPARE(rtpTimestamp(after.first()), quint32(0)); // the RTP clock restarted
     }
 };
 
