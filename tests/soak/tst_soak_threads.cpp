@@ -5,6 +5,7 @@
 
 #include "streaming.h"
 #include "streamingtools.h"
+#include "tsbuilder.h"
 #include "tsloop.h"
 
 #include <QElapsedTimer>
@@ -12,23 +13,6 @@
 #include <QTemporaryDir>
 #include <QUdpSocket>
 #include <QtTest>
-
-namespace
-{
-QByteArray counterRun(quint16 pid, int count)
-{
-    QByteArray all;
-    for (int i = 0; i < count; ++i) {
-        QByteArray p(188, char(0xFF));
-        p[0] = 0x47;
-        p[1] = char((pid >> 8) & 0x1F);
-        p[2] = char(pid & 0xFF);
-        p[3] = char(0x10 | (i & 0x0F));
-        all += p;
-    }
-    return all;
-}
-} // namespace
 
 class tst_soak_threads : public QObject
 {
@@ -39,15 +23,15 @@ private slots:
     {
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("c.ts"));
-        {
-            QFile f(path);
-            QVERIFY(f.open(QIODevice::WriteOnly));
-            f.write(counterRun(0x100, 7000)); // 1.3 MB: 10 s at 1 Mbit/s, 0.2 s at 65 Mbit/s
-        }
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        for (int i = 0; i < 7000; ++i) // 1.3 MB: 10 s at 1 Mbit/s, 0.2 s at 65 Mbit/s
+            file.write(tsbuild::packet(0x100, false, i, QByteArray()));
+        file.close();
         QUdpSocket receiver;
         QVERIFY(receiver.bind(QHostAddress::LocalHost, 0));
-        const int count = qEnvironmentVariableIsSet("NERIO_SOAK_CYCLES") ? qEnvironmentVariableIntValue("NERIO_SOAK_CYCLES")
-                                                                         : 100;
+        const int count
+            = qEnvironmentVariableIsSet("NERIO_SOAK_CYCLES") ? qEnvironmentVariableIntValue("NERIO_SOAK_CYCLES") : 100;
         QElapsedTimer total;
         total.start();
         qint64 longestStop = 0;
@@ -58,45 +42,36 @@ private slots:
                 const qint64 size = receiver.pendingDatagramSize();
                 receiver.readDatagram(nullptr, 0);
                 ++datagrams;
-                if (size != 7 * 188 && size != 12 + 7 * 188)
-                    ++badDatagrams;
+                badDatagrams += size != 7 * 188 && size != 12 + 7 * 188 ? 1 : 0; // 12: the RTP header
             }
         };
         for (int i = 0; i < count; ++i) {
             streamingtools tools;
             tools.setScramblingEna(i % 3 == 0);
             tools.setScramblingGap(i % 50);
-            const quint32 bitrate = (i % 2) ? 65000000 : 1000000;
             auto *run = new streaming(nullptr, 0, (i % 4 == 3) ? tsloop::loopDisabled : tsloop::loopEnabled, path,
-                bitrate, &tools, i % 2 == 0, QHostAddress::LocalHost, receiver.localPort(), 7);
+                (i % 2) ? 65000000 : 1000000, &tools, i % 2 == 0, QHostAddress::LocalHost, receiver.localPort(), 7);
             run->startStreaming();
-            QElapsedTimer step;
-            step.start();
-            const auto spin = [&](int ms) {
-                while (step.elapsed() < ms) {
-                    QCoreApplication::processEvents(QEventLoop::AllEvents, 2);
-                    drain();
-                }
-                step.restart();
-            };
-            spin(3);
+            QTest::qWait(3);
             emit run->toggle(); // pause
             run->setCCcorrection(i % 2);
             run->setPCRcorrection(i % 3 != 1);
             run->setScramblingGap(quint64(i));
             run->setPIDnumber(quint16(i % 0x2000));
             emit run->userHasChangedPosition(i % 12);
-            spin(2);
+            QTest::qWait(2);
             emit run->toggle(); // resume
             run->setScramblingEna(i % 2 == 1);
             run->setSuccessiveScramblingPackets(quint64(1 + i % 5));
             emit run->userHasChangedPosition((i * 7) % 12);
-            spin(3);
+            QTest::qWait(3);
+            drain();
             QElapsedTimer stop;
             stop.start();
             delete run;
             longestStop = qMax(longestStop, stop.elapsed());
-            QVERIFY2(stop.elapsed() < 1000, qPrintable(QStringLiteral("cycle %1 took %2 ms to stop").arg(i).arg(stop.elapsed())));
+            QVERIFY2(stop.elapsed() < 1000,
+                qPrintable(QStringLiteral("cycle %1 took %2 ms to stop").arg(i).arg(stop.elapsed())));
         }
         QTest::qWait(20);
         drain();
