@@ -157,6 +157,13 @@ private slots:
         QByteArray junk(1000, char(0)); // stray sync bytes, two of them a packet apart
         junk[10] = char(0x47);
         junk[198] = char(0x47);
+        // 192- and 204-byte packets hold a sync byte every 192 or 204 bytes: no 188-byte grid, said so.
+        for (const int size : { 192, 204 }) {
+            QByteArray padded;
+            for (int at = 0; at + 188 <= stream.size(); at += 188)
+                padded += stream.mid(at, 188) + QByteArray(size - 188, char(0xFF));
+            QTest::newRow(qPrintable(QStringLiteral("%1-byte packets").arg(size))) << padded << 1 << noGrid;
+        }
         QTest::newRow("three packets") << stream.left(3 * 188) << 0 << "0 3 -1 10000000 5 256";
         QTest::newRow("leading junk") << junk + stream << 0 << "1000 5038 10000000 10000000 5 256";
     }
