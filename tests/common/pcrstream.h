@@ -8,8 +8,6 @@
 namespace pcrstream
 {
 
-constexpr quint16 PCR_PID = 0x100;
-constexpr quint16 DATA_PID = 0x101;
 constexpr quint64 WRAP = (quint64(1) << 33) * 300;
 
 inline quint64 ticksAt(quint64 packetIndex) // packetIndex a multiple of 5
@@ -20,11 +18,10 @@ inline quint64 ticksAt(quint64 packetIndex) // packetIndex a multiple of 5
 struct pcrAt {
     int packet;
     quint64 value;
-    quint16 pid = PCR_PID;
     bool discontinuity = false;
 };
 
-// totalPackets packets: the listed PCR packets (in packet order), DATA_PID payload elsewhere.
+// totalPackets packets: the listed PCR packets (in packet order) on PID 0x100, payload on PID 0x101 elsewhere.
 inline QByteArray build(const QList<pcrAt> &pcrs, int totalPackets)
 {
     QByteArray all;
@@ -32,9 +29,9 @@ inline QByteArray build(const QList<pcrAt> &pcrs, int totalPackets)
     for (int i = 0; i < totalPackets; ++i) {
         if (next < pcrs.size() && pcrs.at(next).packet == i) {
             const pcrAt &p = pcrs.at(next++);
-            all.append(tsbuild::pcrPacket(p.pid, p.value % WRAP, p.discontinuity));
+            all.append(tsbuild::pcrPacket(0x100, p.value % WRAP, p.discontinuity));
         } else {
-            all.append(tsbuild::packet(DATA_PID, false, i, QByteArray(184, char(0x33))));
+            all.append(tsbuild::packet(0x101, false, i, QByteArray(184, char(0x33))));
         }
     }
     return all;

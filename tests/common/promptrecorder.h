@@ -1,6 +1,6 @@
 #pragma once
-// Answers every message box and file dialog at once and records what was asked, so GUI tests never
-// block on a modal loop. Restores the real dialogs when destroyed.
+// Answers every message box (Ok, else Yes) and file dialog (from fileAnswers, else cancelled) at once and records what
+// was asked, so GUI tests never block on a modal loop. Restores the real dialogs when destroyed.
 
 #include "uiprompts.h"
 
@@ -14,13 +14,8 @@ public:
     {
         UiPrompts::setBoxResponder([this](const UiPrompts::Box &box) {
             boxes.append(box);
-            if (!boxAnswers.isEmpty())
-                return boxAnswers.takeFirst();
-            if (box.buttons & QMessageBox::Ok)
-                return QMessageBox::Ok;
-            if (box.buttons & QMessageBox::Yes)
-                return QMessageBox::Yes;
-            return QMessageBox::NoButton;
+            const auto preferred = (box.buttons & QMessageBox::Ok) ? QMessageBox::Ok : QMessageBox::Yes;
+            return (box.buttons & preferred) ? preferred : QMessageBox::NoButton;
         });
         UiPrompts::setFileResponder([this](const UiPrompts::FileRequest &request) {
             fileRequests.append(request);
@@ -32,11 +27,7 @@ public:
         UiPrompts::setBoxResponder({});
         UiPrompts::setFileResponder({});
     }
-    PromptRecorder(const PromptRecorder &) = delete;
-    PromptRecorder &operator=(const PromptRecorder &) = delete;
-
     QList<UiPrompts::Box> boxes;
-    QList<QMessageBox::StandardButton> boxAnswers;
     QList<UiPrompts::FileRequest> fileRequests;
     QStringList fileAnswers;
 };

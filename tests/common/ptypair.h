@@ -20,21 +20,13 @@ public:
     PtyPair()
     {
         masterFd = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
-        if (masterFd < 0 || grantpt(masterFd) != 0 || unlockpt(masterFd) != 0)
+        termios tio {};
+        if (masterFd < 0 || grantpt(masterFd) != 0 || unlockpt(masterFd) != 0 || tcgetattr(masterFd, &tio) != 0)
             return;
-        const char *name = ptsname(masterFd);
-        if (name)
-            path = QString::fromLocal8Bit(name);
-        // Raw on the slave side, as a serial port opened by the application would be.
-        const int slave = ::open(name, O_RDWR | O_NOCTTY);
-        if (slave >= 0) {
-            termios tio {};
-            if (tcgetattr(slave, &tio) == 0) {
-                cfmakeraw(&tio);
-                tcsetattr(slave, TCSANOW, &tio);
-            }
-            ::close(slave);
-        }
+        // Raw, as a serial port opened by the application would be (the master's termios are the slave's).
+        cfmakeraw(&tio);
+        tcsetattr(masterFd, TCSANOW, &tio);
+        path = QString::fromLocal8Bit(ptsname(masterFd));
     }
     ~PtyPair() { closeMaster(); }
     PtyPair(const PtyPair &) = delete;
@@ -60,11 +52,10 @@ public:
         timer.start();
         while (done < data.size() && timer.elapsed() < 5000) {
             const ssize_t n = ::write(masterFd, data.constData() + done, size_t(data.size() - done));
-            if (n > 0) {
-                done += n;
-            } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
+            if (n < 0 && errno != EAGAIN && errno != EINTR)
                 return false;
-            } else {
+            done += qMax(n, ssize_t(0));
+            if (n <= 0) {
                 QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
                 pollfd p { masterFd, POLLOUT, 0 };
                 ::poll(&p, 1, 5);
@@ -78,12 +69,9 @@ public:
     {
         QByteArray out;
         char chunk[4096];
-        for (;;) {
-            const ssize_t n = ::read(masterFd, chunk, sizeof chunk);
-            if (n <= 0)
-                break;
+        ssize_t n;
+        while ((n = ::read(masterFd, chunk, sizeof chunk)) > 0)
             out.append(chunk, int(n));
-        }
         return out;
     }
 
