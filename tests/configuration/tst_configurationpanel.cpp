@@ -24,13 +24,6 @@ QString labelText(const QWidget *parent, const char *name)
     return child<QLabel>(parent, name)->text();
 }
 
-// "<text>|<colour>" of a validation label ("#name {font-weight: bold; color: #0a0;}").
-QString mark(const QWidget *dialog, const char *name)
-{
-    QLabel *label = child<QLabel>(dialog, name);
-    return label->text() + '|' + label->styleSheet().section('#', 2).left(3);
-}
-
 void typeInto(QLineEdit *edit, const QString &text)
 {
     edit->setText(text);
@@ -42,30 +35,6 @@ const QByteArray SAVED = "<modulator_configuration_file conf_name=\"kept\">\n"
                          "    <config OFDM=\"8K\" constellation=\"64QAM\" carrier_frequency=\"666.000\"/>\n"
                          "  </modulator>\n"
                          "</modulator_configuration_file>\n";
-
-// Files larger than the limit cannot be written (EFBIG); the signal that would kill the process is
-// ignored for the scope. Root is not exempt, unlike folder permissions.
-class FileSizeLimit
-{
-public:
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        getrlimit(RLIMIT_FSIZE, &saved);
-        previousHandler = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limit = saved;
-        limit.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~FileSizeLimit()
-    {
-        setrlimit(RLIMIT_FSIZE, &saved);
-        std::signal(SIGXFSZ, previousHandler);
-    }
-
-private:
-    rlimit saved {};
-    void (*previousHandler)(int) = nullptr;
-};
 }
 
 class TstConfigurationPanel : public QObject
@@ -156,9 +125,11 @@ void TstConfigurationPanel::frequencyDialog()
     QVERIFY(dialog && dialog->isModal());
     auto *edit = child<QLineEdit>(dialog, "freqLineEdit");
     auto *combo = child<QComboBox>(dialog, "channelComboBox");
+    QLabel *check = child<QLabel>(dialog, "checkFreq");
+    // Entry, item count, current item, then the validation label's text and colour ("#name {...color: #0a0;}").
     const auto state = [&] {
-        return QString("%1 %2 %3 ").arg(edit->text()).arg(combo->count()).arg(combo->currentIndex())
-            + mark(dialog, "checkFreq");
+        return QString("%1 %2 %3 ").arg(edit->text()).arg(combo->count()).arg(combo->currentIndex()) + check->text()
+            + '|' + check->styleSheet().section('#', 2).left(3);
     };
     QCOMPARE(combo->currentText() + ' ' + edit->text(), QString("Between Channel 45 and 46 670.000"));
     typeInto(edit, "673.5");
@@ -237,11 +208,19 @@ void TstConfigurationPanel::saveThatCannotCompleteKeepsThePreviousFile()
     PromptRecorder prompts;
     ConfigXML xml(path, false);
     QVERIFY(xml.isLoaded());
-    {
-        // Room for less than the new document: the disk is full half-way through the save.
-        FileSizeLimit limit(64);
-        QVERIFY(!xml.writeParam("NR-7", "stream_IP", "239.1.2.3"));
-    }
+    // Room for less than the new document: the disk is full half-way through the save. Files larger than
+    // the limit cannot be written (EFBIG; root is not exempt, unlike folder permissions); the signal that
+    // would kill the process is ignored meanwhile.
+    rlimit unlimited {};
+    getrlimit(RLIMIT_FSIZE, &unlimited);
+    rlimit limit = unlimited;
+    limit.rlim_cur = 64;
+    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    setrlimit(RLIMIT_FSIZE, &limit);
+    const bool written = xml.writeParam("NR-7", "stream_IP", "239.1.2.3");
+    setrlimit(RLIMIT_FSIZE, &unlimited);
+    std::signal(SIGXFSZ, previousHandler);
+    QVERIFY(!written);
     QCOMPARE(fileBytes(path), SAVED);
     QCOMPARE(QDir(here.path()).entryList(QDir::Files), QStringList { "kept.xml" });
     // A folder that is not there: the save fails with its box (the only box here).

@@ -64,11 +64,10 @@ private slots:
         QCOMPARE(panel.ipAddressText() + ' ' + QString::number(panel.connectionKind()), QString("127.0.0.1 0"));
 
         // The TCP route: telnet on port 23, login, identity, poll; then the session ends without a box.
-        QPushButton *login = child<QPushButton>(&panel, "loginButton");
-        QTest::mouseClick(login, Qt::LeftButton);
+        clickLogin(panel);
         QTRY_COMPARE_WITH_TIMEOUT(child<QLabel>(&panel, "typeLabel")->text(), QString("Nerio DVB-T modulator"), 5000);
         QVERIFY(panel.isPolling());
-        QTest::mouseClick(login, Qt::LeftButton);
+        clickLogin(panel);
         QVERIFY(!panel.isPolling());
         QVERIFY(prompts.boxes.isEmpty());
     }
