@@ -381,8 +381,16 @@ void ConfigurationPanel::saveConfigToXML()
         { "input_type", values[0] }, { "IP_addr_method", values[11] }, { "stream_IP", values[7] },
         { "stream_port", values[8] },
     };
-    for (const auto &key : keys)
-        configFile->writeParam(serialNumber, QString::fromLatin1(key.first), key.second);
+    // The file is written once per key. A write that fails (full disk, folder made read-only) leaves the
+    // previous file whole; the operator is told once and the remaining keys are not tried.
+    for (const auto &key : keys) {
+        if (!configFile->writeParam(serialNumber, QString::fromLatin1(key.first), key.second)) {
+            if (configFile->isOpened())
+                UiPrompts::warning(
+                    this, QStringLiteral("XML save error"), QStringLiteral("Unable to save the configuration file"));
+            return;
+        }
+    }
 }
 
 void ConfigurationPanel::setConfigFromXML()

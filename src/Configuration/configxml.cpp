@@ -100,6 +100,7 @@ ConfigXML::ConfigXML(const QString &path, bool isNew)
         UiPrompts::warning(this, QString::fromLatin1(OPEN_ERROR_TITLE), QString::fromLatin1(OPEN_ERROR_TEXT));
         return;
     }
+    opened = true;
     QString errorText = QStringLiteral("file larger than %1 bytes").arg(MAX_FILE_BYTES);
     int errorLine = 0;
     const bool parsed = file.size() <= MAX_FILE_BYTES && document.setContent(&file, &errorText, &errorLine);

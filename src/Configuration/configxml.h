@@ -30,6 +30,8 @@ public:
     QString configurationName() const { return confName; }
     // Whether the file could be opened and its content parsed at construction.
     bool isLoaded() const { return loaded; }
+    // Whether the file could be opened at construction (when not, its box has been shown).
+    bool isOpened() const { return opened; }
     // The document as it is written to disk.
     QByteArray serialized() const;
 
@@ -38,4 +40,5 @@ private:
     QFile file;
     QDomDocument document;
     bool loaded = false;
+    bool opened = false;
 };

@@ -222,6 +222,17 @@ void TstConfigurationPanel::saveThatCannotCompleteKeepsThePreviousFile()
     QVERIFY(!written);
     QCOMPARE(fileBytes(path), SAVED);
     QCOMPARE(QDir(here.path()).entryList(QDir::Files), QStringList { "kept.xml" });
+    // Through the page: the failed save is said once, not taken for a success.
+    ConfigurationPanel panel;
+    prompts.fileAnswers << path;
+    setrlimit(RLIMIT_FSIZE, &limit);
+    std::signal(SIGXFSZ, SIG_IGN);
+    panel.saveConfigToXML();
+    setrlimit(RLIMIT_FSIZE, &unlimited);
+    std::signal(SIGXFSZ, previousHandler);
+    QCOMPARE(fileBytes(path), SAVED);
+    QCOMPARE(shownBoxes(prompts), QStringList({ "warning|XML save error|Unable to save the configuration file" }));
+    prompts.boxes.clear();
     // A folder that is not there: the save fails with its box (the only box here).
     ConfigXML missing(here.filePath("missing-folder/x.xml"), true);
     QVERIFY(!missing.isLoaded() && !missing.writeParam("NR-7", "OFDM", "2K"));
