@@ -179,6 +179,9 @@ void ConfigurationPanel::loginProcedure(Connection::LogRequest request)
 
 void ConfigurationPanel::dropLinkConnections()
 {
+    // The login phase is over either way.
+    if (loginWatchdog)
+        loginWatchdog->stop();
     disconnect(connectedLink);
     disconnect(logLink);
     disconnect(errorLink);
@@ -186,8 +189,6 @@ void ConfigurationPanel::dropLinkConnections()
 
 void ConfigurationPanel::teardown()
 {
-    if (loginWatchdog)
-        loginWatchdog->stop();
     dropLinkConnections();
     disconnect(infoLink);
     emit changeLoginButtonToolTip(NotConnected);
@@ -242,8 +243,6 @@ void ConfigurationPanel::errorFromConnection(Connection::ConnectionError error)
     }
     // All three link connections go: kept, the next attempt would add a second copy of each and answer
     // every prompt twice.
-    if (loginWatchdog)
-        loginWatchdog->stop();
     dropLinkConnections();
     stopPoll();
     disconnect(infoLink);
