@@ -23,10 +23,10 @@ streaming::streaming(QObject *parent, qint16 startOffset_, int loopState_, const
     const streamingtools &record = tools ? *tools : defaults;
     const qint64 gap = record.getScramblingGap();
     const qint64 successive = record.getSuccessiveScramblingPackets();
-    loop = new tsloop(this, fileName, bitrate, startOffset, loopState, record.runStartCC(), record.runStartSTART(),
+    loop = new tsloop(this, fileName, bitrate, startOffset, loopState, record.liveCC(), record.liveSTART(),
         record.getScramblingEna(), record.getScramblingOnPIDEna(), gap < 0 ? 0 : quint64(gap), record.getPIDnumber(),
         successive < 0 ? 0 : quint64(successive));
-    stamp = new tsstamp(loop, bitrate, record.runStartPCR());
+    stamp = new tsstamp(loop, bitrate, record.livePCR());
     sender = new tsudpsend(stamp, bitrate, destination, port, packetsPerDatagram, rtpEnabled);
     sender->setPipelineLock(&loop->pipelineLock());
     thread = new streamingQThread(this);

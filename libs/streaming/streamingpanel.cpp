@@ -373,13 +373,14 @@ void streamingpanel::streamSliderChangedValue_sliderReleased()
     const int value = slider->value();
     if (value > duration || state == Stopped)
         return;
+    // The seek lands while the run is still paused: resumed first, it could send from the old place meanwhile.
+    position = value;
+    emit moveSliderAllowed(value);
     if (state == Dragging) {
         emit engine->toggle();
         state = Playing;
         ui->play_pause_pushButton->setIcon(icon(ICON_PAUSE));
     }
-    position = value;
-    emit moveSliderAllowed(value);
 }
 
 void streamingpanel::streamSlider_wheel(int value)

@@ -35,11 +35,8 @@ public:
     void setPIDnumber(quint16 value) { PIDnumber = value; }
     void setSuccessiveScramblingPackets(qint64 value) { successiveScramblingPackets = value; }
 
-    // Effective corrections when a run is built: a raw-mode record keeps continuity and clocks as they are.
-    bool runStartCC() const { return RAWmodeDisable ? false : CCcorrection; }
-    bool runStartPCR() const { return RAWmodeDisable ? false : PCRcorrection; }
-    bool runStartSTART() const { return STARTcorrection; }
-    // Effective corrections for a record received while a run exists.
+    // Effective corrections, at the start of a run and for a record received while it goes on alike: with
+    // "RAW mode disable" ticked each correction is as its box says, unticked the file goes out as it is.
     bool liveCC() const { return RAWmodeDisable && CCcorrection; }
     bool livePCR() const { return RAWmodeDisable && PCRcorrection; }
     bool liveSTART() const { return RAWmodeDisable && STARTcorrection; }

@@ -40,9 +40,12 @@ QByteArray cbrStream(bool withPcr)
     int vcc = 0;
     int acc = 0;
     for (int i = 2; i < 2500; ++i) {
-        if (i % 10 == 0 && withPcr)
-            packets.append(tsbuild::pcrPacket(0x100, quint64(i) * 10800));
-        else if (i % 2 == 0)
+        if (i % 10 == 0 && withPcr) {
+            // Adaptation only: it repeats the counter of the video payload before it.
+            QByteArray pcr = tsbuild::pcrPacket(0x100, quint64(i) * 10800);
+            pcr[3] = char(0x20 | ((vcc - 1) & 0x0F));
+            packets.append(pcr);
+        } else if (i % 2 == 0)
             packets.append(tsbuild::packet(0x100, false, vcc++, QByteArray(184, char(0x11))));
         else
             packets.append(tsbuild::packet(0x101, false, acc++, QByteArray(184, char(0x22))));
@@ -198,6 +201,8 @@ private slots:
     }
     void playPauseDragStop()
     {
+        // Every correction off: what goes out is the file's own bytes, so a datagram tells its place in the file.
+        child<QCheckBox>("RAW_modeDisable", testing)->setChecked(false);
         load(cbrPath);
         aimAtReceiver();
         streamingQSlider *slider = page->seekSlider();
@@ -228,10 +233,18 @@ private slots:
         QTest::mousePress(slider, Qt::LeftButton, {}, QPoint(211, 10)); // 37 x 211 / 782 = 9.98 -> 10
         QCOMPARE(page->currentState(), 3);
         QTRY_VERIFY_WITH_TIMEOUT(page->currentEngine()->isPaused(), 2000);
+        receiver->read(300);
+        // The GUI thread held up just after it resumes the run: the seek has landed before anything more goes out,
+        // so the first datagram after the release is the one at 10 s (1 250 000 bits, 124 832 bytes as whole
+        // packets), not one from where the drag began.
+        connect(page->currentEngine(), &streaming::toggle, page, [] { QThread::msleep(50); });
         QTest::mouseRelease(slider, Qt::LeftButton, {}, QPoint(211, 10));
         QCOMPARE(page->currentState(), 2);
         QCOMPARE(seeks.count(), 2);
         QCOMPARE(seeks.at(1).at(0).toInt(), 10);
+        const QList<QByteArray> resumed = receiver->read(3000, 1);
+        QCOMPARE(resumed.size(), 1);
+        QCOMPARE(resumed.first(), cbr.mid(124832, 7 * 188));
         QTRY_VERIFY_WITH_TIMEOUT(!page->currentEngine()->isPaused(), 2000);
         // The run reports the new place (10 s, then one report per second of stream).
         const QStringList expected { "00:00:10", "00:00:11", "00:00:12" };
@@ -273,6 +286,49 @@ private slots:
         QVERIFY(!later.isEmpty());
         QCOMPARE(later.last(), QByteArray(7 * 188, char(0x87)));
         QCOMPARE(page->currentState(), 2);
+    }
+    void defaultRunLoopsCleanly()
+    {
+        // The Testing page as it starts (its options greyed, every correction ticked) and a 350-packet file (50
+        // datagrams, 140 ms) looped for 1.2 s: about eight passes. Read as an independent receiver would, every
+        // counter runs on across the wraps and every PCR is where its byte position puts it at 3.76 Mbit/s.
+        load(fixture::writeFile(dir, "short.ts", cbr.left(350 * 188)));
+        aimAtReceiver();
+        click("loop_pushButton");
+        play();
+        QByteArray wire;
+        for (const QByteArray &d : receiver->read(1200))
+            wire += d;
+        click("stop_pushButton");
+        QVERIFY2(wire.size() >= 4 * 350 * 188, qPrintable(QString::number(wire.size())));
+        QVector<int> lastCc(8192, -1);
+        int ccErrors = 0;
+        int pcrsOff = 0;
+        int pcrs = 0;
+        qint64 lastPcrAt = -1;
+        quint64 lastPcr = 0;
+        for (int at = 0; at + 188 <= wire.size(); at += 188) {
+            const QByteArray p = wire.mid(at, 188);
+            QCOMPARE(quint8(p[0]), quint8(0x47));
+            const int pid = (quint8(p[1]) & 0x1F) << 8 | quint8(p[2]);
+            const int cc = quint8(p[3]) & 0x0F;
+            const bool payload = quint8(p[3]) & 0x10;
+            // ISO/IEC 13818-1, 2.4.3.3: +1 with a payload, the same counter without.
+            if (lastCc[pid] >= 0 && cc != (payload ? (lastCc[pid] + 1) & 0x0F : lastCc[pid]))
+                ++ccErrors;
+            lastCc[pid] = cc;
+            if ((quint8(p[3]) & 0x20) && quint8(p[4]) != 0 && (quint8(p[5]) & 0x10)) {
+                const quint64 pcr = fixture::pcrOf(p);
+                if (lastPcrAt >= 0 && pcr != lastPcr + quint64(at - lastPcrAt) / 188 * 10800)
+                    ++pcrsOff;
+                lastPcr = pcr;
+                lastPcrAt = at;
+                ++pcrs;
+            }
+        }
+        QCOMPARE(ccErrors, 0);
+        QCOMPARE(pcrsOff, 0);
+        QVERIFY(pcrs >= 4 * 34);
     }
     void testingChecksAndFieldsReachTheStreamingPage()
     {

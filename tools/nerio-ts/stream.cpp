@@ -184,8 +184,8 @@ int runStream(const QStringList &args)
         }
     }
 
-    // The switches set the corrections directly: a record out of raw mode applies them as given.
-    streamingtools tools(nullptr, false, cc, pcr, startSync, injectGap >= 0, injectPid >= 0,
+    // The switches set the corrections directly ("RAW mode disable" ticked, each box as given).
+    streamingtools tools(nullptr, true, cc, pcr, startSync, injectGap >= 0, injectPid >= 0,
         injectGap < 0 ? 1000 : injectGap, quint16(injectPid < 0 ? 0 : injectPid), injectRun < 0 ? 1 : injectRun);
     std::unique_ptr<streaming> run = std::make_unique<streaming>(nullptr, qint16(syncOffset),
         loop ? int(tsloop::loopEnabled) : int(tsloop::loopDisabled), path, quint32(bitrate), &tools, rtp, address,
