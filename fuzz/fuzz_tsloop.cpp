@@ -1,12 +1,14 @@
 // File reader and clock stage of a streaming run: any file read for three passes with counter and PCR
 // correction on. A 12-byte prefix chooses the run's options: start offset, bitrate, loop state, start
 // correction, and error injection (gap, run length, PID). Properties, for a file holding a whole packet
-// after its start: every packet is 188 bytes; with injection off, the counters of each PID are
-// continuous (payload packets step by one, a counter repeats at most once in a row, a packet without
-// payload repeats the last one); the regenerated PCRs of each PID never step back (modulo the wrap).
+// after its start: every packet is 188 bytes; without the loop exactly one pass comes, then nothing; with
+// injection off, the counters of each PID are continuous (payload packets step by one, a counter repeats
+// at most once in a row, a packet without payload repeats the last one); the regenerated PCRs of each PID
+// never step back (modulo the wrap).
 
 #include "fuzzfile.h"
 #include "tsloop.h"
+#include "tspacket.h"
 #include "tsstamp.h"
 
 #include <cstdint>
@@ -62,16 +64,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
     for (size_t i = 0; i < 3 * perPass + 1; ++i) {
         std::memset(packet, 0xA5, sizeof packet);
         const int n = stamp.readPacket(packet);
+        if (loopState == tsloop::loopDisabled && (!whole || i >= perPass)) {
+            if (n != 0 || !loop.atEnd())
+                abort();
+            continue;
+        }
         if (whole && n != 188)
             abort();
         if (!whole && n >= 188)
             abort();
         if (n != 188)
             continue;
-        const quint16 p = quint16(((packet[1] & 0x1F) << 8) | packet[2]);
-        PidTrack &t = track[p];
-        const int cc = packet[3] & 0x0F;
-        const bool payload = packet[3] & 0x10;
+        PidTrack &t = track[tspacket::pid(packet)];
+        const int cc = tspacket::continuityCounter(packet);
+        const bool payload = tspacket::adaptationFieldControl(packet) & 1;
         if (!scrambling && t.seen) {
             if (!payload) {
                 if (cc != t.cc)
@@ -90,13 +96,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
             t.repeated = false;
         t.seen = true;
         t.cc = cc;
-        if (packet[0] == 0x47 && tsstamp::hasPcr(packet) && packet[4] >= 7) {
-            const quint64 pcr = tsstamp::readPcr(packet);
-            if (pcr >= tsstamp::PCR_MODULUS)
+        if (packet[0] == tspacket::SYNC_BYTE && tspacket::hasPcr(packet) && packet[4] >= 7) {
+            const quint64 pcr = tspacket::pcr(packet);
+            if (pcr >= tspacket::PCR_WRAP)
                 abort();
             if (t.pcrSeen) {
-                const quint64 step = (pcr + tsstamp::PCR_MODULUS - t.pcr) % tsstamp::PCR_MODULUS;
-                if (step > tsstamp::PCR_MODULUS / 2)
+                const quint64 step = (pcr + tspacket::PCR_WRAP - t.pcr) % tspacket::PCR_WRAP;
+                if (step > tspacket::PCR_WRAP / 2)
                     abort();
             }
             t.pcrSeen = true;

@@ -5,6 +5,8 @@
 #include "streamingmisc.h"
 #include "streamingpanel.h"
 
+#include <QPointer>
+
 namespace {
 const char *const MAIN_FRAME_STYLE
     = "#mainFrame { background-color : #f0f0f0; border : 2px solid #717171; border-radius : 10px;}";
@@ -44,7 +46,12 @@ void MainWindowImpl::newModulator(bool editTitle)
 {
     Q_UNUSED(editTitle)
     configPanel = new ConfigurationPanel(this);
-    streamPanel = new streamingpanel(this, configPanel);
+    streamPanel = new streamingpanel(this);
+    // "Same as modulator" reads the IP input the device reported to this window's Configuration page.
+    streamPanel->setModulatorInputSource([panel = QPointer<ConfigurationPanel>(configPanel)] {
+        return panel ? streamingpanel::modulatorInput { panel->multicastAddressText(), panel->portText() }
+                     : streamingpanel::modulatorInput {};
+    });
     testPanel = new streamingmisc(this);
     connect(testPanel, &streamingmisc::streamToolsOptionsChanged, streamPanel, &streamingpanel::setNewStreamingTools);
     configPanel->createCommandHandler(configPanel->connection());

@@ -8,7 +8,7 @@
 #include "tsstamp.h"
 #include "tsudpsend.h"
 
-streaming::streaming(QObject *parent, qint16 startOffset_, int loopState_, const QString &fileName_, quint32 bitrate_,
+streaming::streaming(QObject *parent, qint64 startOffset_, int loopState_, const QString &fileName_, quint32 bitrate_,
     streamingtools *tools_, bool rtpEnabled_, const QHostAddress &destination, quint16 port, quint8 packetsPerDatagram_)
     : QObject(parent)
     , fileName(fileName_)
@@ -43,15 +43,21 @@ streaming::streaming(QObject *parent, qint16 startOffset_, int loopState_, const
 
 streaming::~streaming()
 {
+    stop();
+    delete thread;
+    delete sender;
+    delete stamp;
+    delete loop;
+}
+
+void streaming::stop()
+{
     thread->requestStop();
     emit terminator();
     thread->waitFinished();
     if (timerPeriodActive)
         pacingclock::endRun();
-    delete thread;
-    delete sender;
-    delete stamp;
-    delete loop;
+    timerPeriodActive = false;
 }
 
 void streaming::startStreaming()
@@ -96,6 +102,11 @@ quint64 streaming::stalls() const
 quint64 streaming::sendErrors() const
 {
     return sender->sendErrors();
+}
+
+QString streaming::lastSendError() const
+{
+    return sender->lastSendError();
 }
 
 void streaming::setCCcorrection(bool value)

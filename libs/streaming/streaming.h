@@ -19,12 +19,15 @@ class streaming : public QObject
 {
     Q_OBJECT
 public:
-    streaming(QObject *parent, qint16 startOffset, int loopState, const QString &fileName, quint32 bitrate,
+    streaming(QObject *parent, qint64 startOffset, int loopState, const QString &fileName, quint32 bitrate,
         streamingtools *tools, bool rtpEnabled, const QHostAddress &destination, quint16 port,
         quint8 packetsPerDatagram);
     ~streaming() override;
 
     void startStreaming();
+    // Ends the run: the pacing thread has sent its last datagram when this returns, so the figures below are
+    // final. The destructor does the same.
+    void stop();
 
     // Live option forwarders; each applies between two datagrams.
     void setCCcorrection(bool value);
@@ -50,6 +53,8 @@ public:
     quint64 packetsSent() const;
     quint64 stalls() const;
     quint64 sendErrors() const;
+    // The socket's reason for the latest datagram it refused.
+    QString lastSendError() const;
 
 signals:
     void terminator();
@@ -73,7 +78,7 @@ private:
     tsloop *loop = nullptr;
     tsstamp *stamp = nullptr;
     tsudpsend *sender = nullptr;
-    qint16 startOffset;
+    qint64 startOffset;
     int loopState;
     streamingtools *tools;
     bool rtpEnabled;

@@ -2,7 +2,6 @@
 #include "ui_streamingpanel.h"
 
 #include "analysistree.h"
-#include "configurationpanel.h"
 #include "es_table.h"
 #include "streaming.h"
 #include "streaminglog.h"
@@ -23,6 +22,8 @@
 #include <QSignalBlocker>
 #include <QStandardItemModel>
 
+#include <memory>
+
 namespace
 {
 const char *const ICON_PLAY = ":/play.png";
@@ -37,6 +38,10 @@ const char *const BITRATE_RANGE_ERROR
     = "Bitrate calcul error. Please check the following condition : \n100 000 < bitrate < 65 000 000";
 const char *const ADDRESS_RANGE_ERROR
     = "IP Streaming Address Error. Please check the following condition : \n224.0.0.0 < IP Address < 239.255.255.255";
+const char *const PORT_RANGE_ERROR
+    = "IP Streaming Port Error. Please check the following condition : \n0 < IP Port < 65536";
+const char *const SEND_ERROR
+    = "The stream cannot be sent to %1:%2 (%3). Please check the network route to the modulator.";
 const char *const NO_MODULATOR_ADDRESS = "The modulator's IP input address is not known yet. Please connect to your "
                                          "modulator or uncheck \"Same as modulator\".";
 const char *const OPEN_ERROR = "Unable to open transport stream file";
@@ -49,9 +54,9 @@ const char *const PORT_PATTERN = "^[0-9]{1,5}$";
 const char *const ADDRESS_PATTERN
     = "^((25[0-5]|2[0-4][0-9]|[01]?[0-9][0-9]?).)((25[0-5]|2[0-4][0-9]|[01]?[0-9][0-9]?).){2}"
       "(25[0-5]|2[0-4][0-9]|[01]?[0-9][0-9]?)$";
+const char *const DOTTED_QUAD_PATTERN
+    = "^(25[0-5]|2[0-4][0-9]|[01]?[0-9][0-9]?)([.](25[0-5]|2[0-4][0-9]|[01]?[0-9][0-9]?)){3}$";
 constexpr int PORT_RANGE = 65536;
-constexpr int MIN_MULTICAST_FIRST_BYTE = 224;
-constexpr int MAX_MULTICAST_FIRST_BYTE = 239;
 
 bool matches(const char *pattern, const QString &text)
 {
@@ -87,10 +92,9 @@ public:
 };
 } // namespace
 
-streamingpanel::streamingpanel(QWidget *parent, ConfigurationPanel *panel)
+streamingpanel::streamingpanel(QWidget *parent)
     : QWidget(parent)
     , ui(new Ui::streamingpanel)
-    , configurationPanel(panel)
     , loopState(tsloop::loopDisabled)
     , fileInfoModel(new QStandardItemModel(this))
     , programTreeModel(new QStandardItemModel(this))
@@ -133,6 +137,11 @@ streamingpanel::~streamingpanel()
     delete ui;
 }
 
+void streamingpanel::setModulatorInputSource(std::function<modulatorInput()> source)
+{
+    modulatorSource = std::move(source);
+}
+
 void streamingpanel::fillModel(QStandardItemModel *model, const QList<analysisnode> &nodes)
 {
     model->clear();
@@ -148,6 +157,26 @@ void streamingpanel::on_position_changed(const quint64 &currentTime)
     // Past the end (a bitrate lowered behind a seek) the remaining time shows as zero, not as a wrap.
     ui->negCurrentTime_label->setText(QLatin1Char('-') + streamingQSlider::timeText(quint64(qMax<qint64>(0, left))));
     slider->setValue(int(qMin<quint64>(currentTime, quint64(INT_MAX))));
+    reportSendFailure();
+}
+
+void streamingpanel::reportSendFailure()
+{
+    if (!engine || sendFailureReported)
+        return;
+    const quint64 sent = engine->datagramsSent();
+    const quint64 errors = engine->sendErrors();
+    // A second of stream in which every datagram was refused: the destination cannot be reached (no route, a
+    // refused address). A lone refusal among sent datagrams (a full socket buffer) is not worth a box.
+    const bool allRefused = errors > checkedErrors && sent == checkedSent;
+    checkedSent = sent;
+    checkedErrors = errors;
+    if (!allRefused)
+        return;
+    // Once per run: the box's own event loop lets more reports in.
+    sendFailureReported = true;
+    UiPrompts::critical(this, QString::fromLatin1(CRITICAL_TITLE),
+        tr(SEND_ERROR).arg(engineDestination.toString()).arg(enginePort).arg(engine->lastSendError()));
 }
 
 void streamingpanel::setBitrateField(qint64 value)
@@ -159,6 +188,37 @@ void streamingpanel::updateDuration()
 {
     duration = bitrate > 0 ? qint64(fileSize * 8 / quint64(bitrate)) : 0;
     slider->setMaximum(int(qMin<qint64>(duration, INT_MAX)));
+}
+
+bool streamingpanel::checkDestination()
+{
+    QString addressText = ui->address_lineEdit->text();
+    QString portText = ui->ipPortLine->text();
+    if (ui->ipConfig_checkBox->isChecked()) {
+        const modulatorInput input = modulatorSource ? modulatorSource() : modulatorInput {};
+        if (input.address.isEmpty()) {
+            // Without a known device address the run would send nowhere while the page shows it playing.
+            UiPrompts::critical(this, QString::fromLatin1(CRITICAL_TITLE), tr(NO_MODULATOR_ADDRESS));
+            return false;
+        }
+        addressText = input.address;
+        portText = input.port;
+    }
+    // What the device reports passes the checks a typed address and port pass: a multicast group written as
+    // four numbers and three dots (the field's own pattern lets "239.1.2" through, which would go to 239.1.0.2),
+    // a port from 1 to 65535 (port 0 refuses every datagram).
+    engineDestination = QHostAddress(addressText);
+    if (!matches(DOTTED_QUAD_PATTERN, addressText) || !engineDestination.isMulticast()) {
+        UiPrompts::critical(this, QString::fromLatin1(CRITICAL_TITLE), tr(ADDRESS_RANGE_ERROR));
+        return false;
+    }
+    const int number = portText.toInt();
+    if (!matches(PORT_PATTERN, portText) || number <= 0 || number >= PORT_RANGE) {
+        UiPrompts::critical(this, QString::fromLatin1(CRITICAL_TITLE), tr(PORT_RANGE_ERROR));
+        return false;
+    }
+    enginePort = quint16(number);
+    return true;
 }
 
 bool streamingpanel::checkBeforeStreaming()
@@ -179,18 +239,8 @@ bool streamingpanel::checkBeforeStreaming()
             return false;
         }
     }
-    if (!ui->ipConfig_checkBox->isChecked()) {
-        bool ok = false;
-        const int firstByte = ui->address_lineEdit->text().left(3).toInt(&ok);
-        if (!ok || firstByte < MIN_MULTICAST_FIRST_BYTE || firstByte > MAX_MULTICAST_FIRST_BYTE) {
-            UiPrompts::critical(this, QString::fromLatin1(CRITICAL_TITLE), tr(ADDRESS_RANGE_ERROR));
-            return false;
-        }
-    } else if (!configurationPanel || QHostAddress(configurationPanel->multicastAddressText()).isNull()) {
-        // Without a known device address the run would send nowhere while the page shows it playing.
-        UiPrompts::critical(this, QString::fromLatin1(CRITICAL_TITLE), tr(NO_MODULATOR_ADDRESS));
+    if (!checkDestination())
         return false;
-    }
     if (bitrateEdited) {
         bitrateEdited = false;
         rebuildProgramTrees();
@@ -271,26 +321,13 @@ void streamingpanel::stopPauseBlink()
 
 void streamingpanel::startStreaming()
 {
-    QString address;
-    QString portText;
-    if (ui->ipConfig_checkBox->isChecked()) {
-        address = configurationPanel->multicastAddressText();
-        portText = configurationPanel->portText();
-    } else {
-        address = ui->address_lineEdit->text();
-        portText = ui->ipPortLine->text();
-    }
-    const quint16 port = quint16(portText.toInt() % PORT_RANGE);
-
     engine = new streaming(this, syncOffset, loopState, fileName, quint32(bitrate), tools, rtpEnabled,
-        QHostAddress(address), port, PACKETS_PER_DATAGRAM);
+        engineDestination, enginePort, PACKETS_PER_DATAGRAM);
     // Timestamps of each stream follow its own program's clock when the clock stage rewrites them.
-    for (const program_info &program : qAsConst(programs)) {
-        if (program.PCR_PID >= 0x1FFF)
-            continue;
-        for (const es_entry &es : program.es_list)
-            engine->setPcrPidOf(es.elementary_PID, program.PCR_PID);
-    }
+    engine->assignPcrPids(programs);
+    checkedSent = 0;
+    checkedErrors = 0;
+    sendFailureReported = false;
     runLinks = {
         connect(engine, &streaming::positionHasChanged, this, &streamingpanel::on_position_changed),
         connect(this, &streamingpanel::moveSliderAllowed, engine, &streaming::userChangedPosition),
@@ -298,7 +335,8 @@ void streamingpanel::startStreaming()
     };
     on_position_changed(0);
     engine->startStreaming();
-    qCInfo(lcStreaming) << "streaming" << fileName << "to" << address << port << "at" << bitrate << "bit/s";
+    qCInfo(lcStreaming) << "streaming" << fileName << "to" << engineDestination << enginePort << "at" << bitrate
+                        << "bit/s";
 
     state = Playing;
     ui->play_pause_pushButton->setIcon(icon(ICON_PAUSE));
@@ -452,18 +490,32 @@ void streamingpanel::on_file_pushButton_clicked()
         = UiPrompts::openFileName(this, tr("Load transport file"), fileName, QStringLiteral("TS files *.ts (*.ts)"));
     if (path.isEmpty())
         return;
-    if (!fileName.isEmpty() && engine)
-        stopStreaming();
-
+    // Only a regular file: opening a FIFO or a device would block this thread, or read it without end. A refused
+    // file leaves the loaded one, and its run, as they were: Play must not stream a file other than the one shown.
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        // The previous file stays loaded: Play must not stream a file other than the one shown.
+    if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly)) {
         UiPrompts::critical(this, QString::fromLatin1(CRITICAL_TITLE), tr(OPEN_ERROR));
         return;
     }
-    fileName = path;
-    fileSize = quint64(file.size());
+    const quint64 size = quint64(file.size());
     file.close();
+    auto scan = std::make_unique<tspcrmeasure>(this, path);
+    qint64 sync = -1;
+    {
+        const BusyCursor busy;
+        sync = scan->findSync();
+    }
+    if (sync < 0) {
+        // Random bytes, 192- or 204-byte packets: nothing a modulator could take. Worded as nerio-ts words it.
+        QString text = tspcrmeasure::noGridMessage(path, qint64(size));
+        text[0] = text[0].toUpper();
+        UiPrompts::critical(this, QString::fromLatin1(CRITICAL_TITLE), text);
+        return;
+    }
+    if (engine)
+        stopStreaming();
+    fileName = path;
+    fileSize = size;
     ui->file_lineEdit->setText(path);
 
     analysistree::settlement settled;
@@ -471,12 +523,8 @@ void streamingpanel::on_file_pushButton_clicked()
     {
         const BusyCursor busy;
         delete measure;
-        measure = new tspcrmeasure(this, path);
-        const qint64 sync = measure->findSync();
-        if (sync > std::numeric_limits<qint16>::max())
-            qCWarning(lcStreaming) << "first packet start" << sync
-                                   << "beyond the reader's offset range; reading from 0";
-        syncOffset = sync > 0 && sync <= std::numeric_limits<qint16>::max() ? qint16(sync) : qint16(0);
+        measure = scan.release();
+        syncOffset = sync;
         measured = measure->measureBitrate();
         settled = analysistree::settleBitrate(measured, bitrate);
         programs = measure->getParser()->programs();

@@ -3,10 +3,13 @@
 // options, and drives one streaming run at a time (play, pause, stop, loop, seek). GUI thread only;
 // the run's position and end-of-file notices arrive as queued calls.
 
+#include <QHostAddress>
 #include <QList>
 #include <QPointer>
 #include <QString>
 #include <QWidget>
+
+#include <functional>
 
 #include "analysisnode.h"
 #include "program_info.h"
@@ -16,7 +19,6 @@ namespace Ui
 class streamingpanel;
 }
 
-class ConfigurationPanel;
 class QGraphicsOpacityEffect;
 class QPropertyAnimation;
 class QStandardItemModel;
@@ -35,8 +37,16 @@ public:
     static constexpr quint8 PACKETS_PER_DATAGRAM = 7;
     static constexpr int PAUSE_BLINK_MS = 700;
 
-    streamingpanel(QWidget *parent, ConfigurationPanel *panel);
+    explicit streamingpanel(QWidget *parent);
     ~streamingpanel() override;
+
+    // The modulator's IP input as the device reported it, read by "Same as modulator" at Play; the main window
+    // hands the page where to read it. Without a source, or with empty texts, the address is not known yet.
+    struct modulatorInput {
+        QString address;
+        QString port;
+    };
+    void setModulatorInputSource(std::function<modulatorInput()> source);
 
     // What the page holds, for the main window's tests and the end-to-end run.
     int currentState() const { return state; }
@@ -84,6 +94,9 @@ private:
     void on_position_changed(const quint64 &currentTime);
 
     bool checkBeforeStreaming();
+    // The address and port of the next run, typed or from the device, checked alike; boxes what is refused.
+    bool checkDestination();
+    void reportSendFailure();
     void startStreaming();
     void stopStreaming();
     void stopPauseBlink();
@@ -93,7 +106,7 @@ private:
     void rebuildProgramTrees();
 
     Ui::streamingpanel *ui;
-    ConfigurationPanel *configurationPanel;
+    std::function<modulatorInput()> modulatorSource;
     QString fileName;
     int state = Stopped;
     int loopState;
@@ -102,7 +115,7 @@ private:
     qint64 position = 0;
     quint64 fileSize = 0;
     streaming *engine = nullptr;
-    qint16 syncOffset = 0;
+    qint64 syncOffset = 0;
     streamingQSlider *slider = nullptr;
     streamingtools *tools = nullptr;
     QString lastValidAddress;
@@ -117,4 +130,11 @@ private:
     QStandardItemModel *programTreeModel;
     QStandardItemModel *pidTreeModel;
     QList<QMetaObject::Connection> runLinks;
+    // Where the run sends, as checked at Play.
+    QHostAddress engineDestination;
+    quint16 enginePort = 0;
+    // Send figures of the run at the last position report, and whether its refused sends were reported.
+    quint64 checkedSent = 0;
+    quint64 checkedErrors = 0;
+    bool sendFailureReported = false;
 };

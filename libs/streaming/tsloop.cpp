@@ -1,6 +1,7 @@
 #include "tsloop.h"
 
 #include "streaminglog.h"
+#include "tspacket.h"
 
 #include <QFile>
 
@@ -8,23 +9,18 @@
 
 namespace
 {
-constexpr int PKT_SIZE = 188;
+using tspacket::PKT_SIZE;
 constexpr quint8 CC_NONE = 0x10;
 constexpr char REPLACEMENT_BYTE = char(0x87);
-
-quint16 pidOf(const uchar *p)
-{
-    return quint16(((p[1] & 0x1F) << 8) | p[2]);
-}
 } // namespace
 
-tsloop::tsloop(QObject *parent, const QString &fileName, quint64 bitrate_, qint16 startOffset_, int loopState_,
+tsloop::tsloop(QObject *parent, const QString &fileName, quint64 bitrate_, qint64 startOffset_, int loopState_,
     bool CCcorrection_, bool STARTcorrection_, bool scramblingEna_, bool scramblingOnPIDEna_, quint64 scramblingGap_,
     quint16 PIDnumber_, quint64 successiveScramblingPackets_)
     : QObject(parent)
     , bitrate(bitrate_)
     // A file without a packet grid has no start offset; reading then starts at its first byte.
-    , startOffset(startOffset_ < 0 ? qint16(0) : startOffset_)
+    , startOffset(startOffset_ < 0 ? 0 : startOffset_)
     , loopState(loopState_)
     , CCcorrection(CCcorrection_)
     , STARTcorrection(STARTcorrection_)
@@ -87,17 +83,25 @@ void tsloop::wrap()
     file->seek(start);
     forgetIncomingCounters();
     ++wraps;
-    if (loopState == loopDisabled)
-        emit loopDisable_emitStopStreaming();
 }
 
 int tsloop::readPacket(uchar *out)
 {
     if (!isOpen())
         return 0;
+    if (ended) {
+        emit loopDisable_emitStopStreaming();
+        return 0;
+    }
     int n = readWhole(out);
     if (n < PKT_SIZE) {
         // A short read is the end of the file (or a read error): trailing bytes of a part packet never go out.
+        if (loopState == loopDisabled) {
+            // Without the loop the run ends exactly here: nothing from the start of the file follows.
+            ended = true;
+            emit loopDisable_emitStopStreaming();
+            return 0;
+        }
         wrap();
         n = readWhole(out);
     }
@@ -119,10 +123,10 @@ int tsloop::readPacket(uchar *out)
 
 void tsloop::continuityStage(uchar *packet)
 {
-    const quint16 pid = pidOf(packet);
+    const quint16 pid = tspacket::pid(packet);
     currentPid = pid;
-    const quint8 incoming = packet[3] & 0x0F;
-    const bool hasPayload = packet[3] & 0x10;
+    const quint8 incoming = quint8(tspacket::continuityCounter(packet));
+    const bool hasPayload = tspacket::adaptationFieldControl(packet) & 1;
     const bool seenThisPass = inCcPass[pid] == pass;
     const bool duplicate = hasPayload && seenThisPass && lastInCc[pid] == incoming && !lastWasDuplicate[pid];
     // Only payload packets count: an adaptation-only packet repeats the counter of the payload before it, so
@@ -146,7 +150,7 @@ void tsloop::continuityStage(uchar *packet)
 bool tsloop::injectionStage(const uchar *packet)
 {
     if (scramblingOnPIDEna) {
-        currentPid = pidOf(packet);
+        currentPid = tspacket::pid(packet);
         if (currentPid != PIDnumber)
             return false;
     }
@@ -182,6 +186,7 @@ void tsloop::newPositionFileSet(int value)
     bytes -= bytes % PKT_SIZE;
     const quint64 target = bytes + (STARTcorrection ? quint64(startOffset) : 0);
     readPosition = target;
+    ended = false;
     forgetIncomingCounters();
     if (isOpen())
         file->seek(qint64(target));
@@ -203,6 +208,11 @@ void tsloop::setLoopState(int value)
 {
     const std::lock_guard<std::mutex> locker(lock);
     loopState = value;
+    // The loop switched on after the end was reached: the run goes on from the start of the file.
+    if (ended && loopState == loopEnabled && isOpen()) {
+        ended = false;
+        wrap();
+    }
 }
 
 void tsloop::setScramblingEna(bool value)

@@ -1,5 +1,5 @@
 #pragma once
-// File reader of a streaming run: reads 188-byte packets, wraps or stops at the end of the file, reports
+// File reader of a streaming run: reads 188-byte packets, wraps or ends at the end of the file, reports
 // the play position, renumbers continuity counters and injects replacement packets.
 // Packets are fetched by the pacing thread while it holds pipelineLock(); the setters and the seek slot are
 // called from the GUI thread and take that lock themselves.
@@ -18,18 +18,22 @@ class tsloop : public QObject
 public:
     enum { loopEnabled = 0, loopDisabled = 1 };
 
-    tsloop(QObject *parent, const QString &fileName, quint64 bitrate, qint16 startOffset, int loopState,
+    tsloop(QObject *parent, const QString &fileName, quint64 bitrate, qint64 startOffset, int loopState,
         bool CCcorrection, bool STARTcorrection, bool scramblingEna, bool scramblingOnPIDEna, quint64 scramblingGap,
         quint16 PIDnumber, quint64 successiveScramblingPackets);
     ~tsloop() override;
 
     bool isOpen() const;
 
-    // One packet, or an empty array when the file is not open. Caller holds pipelineLock() when threads meet.
+    // One packet, or an empty array when the file is not open or the run has ended. Caller holds
+    // pipelineLock() when threads meet.
     QByteArray nextPacket();
     // Copies the next packet into out (188 bytes of room); returns the bytes written (188, or fewer for a
-    // file with no whole packet after its start, 0 when the file is not open).
+    // file with no whole packet after its start, 0 when the file is not open or the run has ended).
     int readPacket(uchar *out);
+    // Without the loop, the last whole packet has been read: reads give nothing (each one repeating the
+    // end-of-file notice) until a seek, or the loop switched on, goes back into the file.
+    bool atEnd() const { return ended; }
 
     std::mutex &pipelineLock() { return lock; }
 
@@ -64,12 +68,13 @@ private:
     std::mutex lock;
     QFile *file = nullptr;
     quint64 bitrate;
-    qint16 startOffset;
+    qint64 startOffset;
     quint64 readPosition = 0;
     quint64 currentSeconds = 0;
     quint64 lastEmittedSeconds = ~quint64(0);
     int loopState;
     quint64 wraps = 0;
+    bool ended = false;
 
     bool CCcorrection;
     bool STARTcorrection;

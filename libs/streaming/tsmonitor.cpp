@@ -1,7 +1,8 @@
 #include "tsmonitor.h"
 
-#include "tsstamp.h"
+#include "tspacket.h"
 
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QMap>
 #include <QTextStream>
@@ -12,18 +13,13 @@
 
 namespace
 {
-constexpr int PKT_SIZE = 188;
+using tspacket::PKT_SIZE;
 constexpr int GAP_BINS = 1000000; // 1 s in 1 us bins
 constexpr quint8 CC_NONE = 0x10;
-constexpr double PCR_HZ = 27000000.0;
+constexpr double PCR_HZ = double(tspacket::SYSTEM_CLOCK_HZ);
 // A PCR more than 1 ms off the line its PID was on starts a new time base (a file wrap without PCR
-// correction, an encoder restart): the fits restart there instead of counting it as inaccuracy.
+// correction, an encoder restart, lost datagrams): the fits restart there instead of counting it as inaccuracy.
 constexpr double DISCONTINUITY_TICKS = 27000.0;
-
-quint16 pidOf(const uchar *p)
-{
-    return quint16(((p[1] & 0x1F) << 8) | p[2]);
-}
 
 struct lineFit {
     long double n = 0, sx = 0, sy = 0, sxx = 0, sxy = 0;
@@ -114,7 +110,7 @@ void tsmonitor::datagram(const uchar *data, int size, qint64 arrivalNs)
 void tsmonitor::packet(const uchar *p, qint64 arrivalNs)
 {
     ++packets;
-    if (p[0] != 0x47) {
+    if (p[0] != tspacket::SYNC_BYTE) {
         ++syncByteErrors;
         goodSyncRun = 0;
         // Two corrupted sync bytes in a row lose sync; five good ones regain it (TR 101 290, 1.1).
@@ -129,10 +125,10 @@ void tsmonitor::packet(const uchar *p, qint64 arrivalNs)
         syncLost = false;
     if (p[1] & 0x80)
         return; // transport_error_indicator: nothing in the packet can be trusted
-    const quint16 pid = pidOf(p);
+    const quint16 pid = tspacket::pid(p);
     const bool adaptation = p[3] & 0x20;
     const bool discontinuity = adaptation && p[4] > 0 && (p[5] & 0x80);
-    if (pid != 0x1FFF) {
+    if (pid != tspacket::PID_NULL) {
         const quint8 cc = p[3] & 0x0F;
         const bool payload = p[3] & 0x10;
         const quint8 last = lastCc[pid];
@@ -153,8 +149,8 @@ void tsmonitor::packet(const uchar *p, qint64 arrivalNs)
         }
         lastCc[pid] = cc;
     }
-    if (tsstamp::hasPcr(p) && p[4] >= 7 && pcrs.size() < maxPcrSamples)
-        pcrs.append({ pid, tsBytes, tsstamp::readPcr(p), arrivalNs, discontinuity });
+    if (tspacket::hasPcr(p) && p[4] >= 7 && pcrs.size() < maxPcrSamples)
+        pcrs.append({ pid, tsBytes, tspacket::pcr(p), arrivalNs, discontinuity });
 }
 
 tsmonitor::report tsmonitor::finish() const
@@ -173,7 +169,8 @@ tsmonitor::report tsmonitor::finish() const
     r.maxPerMs = maxPerMs;
     const long double n = datagrams;
     const long double denominator = n * sumTT - sumT * sumT;
-    if (datagrams >= 2 && denominator > 0)
+    r.bitrateMeasured = datagrams >= 2 && denominator > 0;
+    if (r.bitrateMeasured)
         r.bitrate = double((n * sumTB - sumT * sumB) / denominator * 8);
     const quint64 gaps = datagrams > 0 ? datagrams - 1 : 0;
     if (gaps) {
@@ -195,6 +192,21 @@ tsmonitor::report tsmonitor::finish() const
     int rates = 0;
     for (auto it = byPid.cbegin(); it != byPid.cend(); ++it) {
         const QVector<pcrSample> &samples = it.value();
+        // The PCR runs modulo 2^33 * 300; an increase across that boundary is a step, not a jump.
+        const auto stepAt = [&samples](int i) {
+            return (samples[i].pcr + tspacket::PCR_WRAP - samples[i - 1].pcr) % tspacket::PCR_WRAP;
+        };
+        // The PID's own clock rate in ticks per byte, the median of its steps: a time-base change stands out from
+        // it however fast or slow the stream arrives (judged against the arrival rate, a stream sent faster than
+        // its PCRs would be all discontinuities and never measured).
+        QVector<double> ratios;
+        for (int i = 1; i < samples.size(); ++i)
+            ratios.append(double(stepAt(i)) / double(samples[i].position - samples[i - 1].position));
+        double ticksPerByte = 0;
+        if (!ratios.isEmpty()) {
+            std::nth_element(ratios.begin(), ratios.begin() + ratios.size() / 2, ratios.end());
+            ticksPerByte = ratios[ratios.size() / 2];
+        }
         QVector<long double> unwrappedValues(samples.size());
         QVector<bool> startsSegment(samples.size(), false);
         quint64 unwrapped = 0;
@@ -205,17 +217,14 @@ tsmonitor::report tsmonitor::finish() const
             } else {
                 const double interval = (samples[i].arrival - samples[i - 1].arrival) / 1e6;
                 r.pcrIntervalMaxMs = std::max(r.pcrIntervalMaxMs, interval);
+                r.pcrRepetitionMeasured = true;
                 if (bytesPerSecond > 0)
                     r.pcrIntervalStreamMaxMs = std::max(r.pcrIntervalStreamMaxMs,
                         double(samples[i].position - samples[i - 1].position) / bytesPerSecond * 1000);
                 intervalSum += interval;
                 ++intervals;
-                // The PCR runs modulo 2^33 * 300; an increase across that boundary is a step, not a jump.
-                const quint64 step
-                    = (samples[i].pcr + tsstamp::PCR_MODULUS - samples[i - 1].pcr) % tsstamp::PCR_MODULUS;
-                const double expected = bytesPerSecond > 0
-                    ? double(samples[i].position - samples[i - 1].position) / bytesPerSecond * PCR_HZ
-                    : double(step);
+                const quint64 step = stepAt(i);
+                const double expected = double(samples[i].position - samples[i - 1].position) * ticksPerByte;
                 if (samples[i].discontinuity || std::fabs(double(step) - expected) > DISCONTINUITY_TICKS) {
                     ++r.pcrDiscontinuities;
                     startsSegment[i] = true;
@@ -262,15 +271,59 @@ tsmonitor::report tsmonitor::finish() const
     }
     if (intervals)
         r.pcrIntervalMeanMs = double(intervalSum / intervals);
+    r.pcrAccuracyMeasured = rates > 0;
     if (rates)
         r.pcrBitrate = double(rateSum / rates);
-    r.repetitionOk = r.pcrIntervalMaxMs <= MAX_PCR_INTERVAL_MS;
-    r.accuracyOk = r.pcrAccuracyNs <= MAX_PCR_ACCURACY_NS;
+    r.repetitionOk = r.pcrRepetitionMeasured && r.pcrIntervalMaxMs <= MAX_PCR_INTERVAL_MS;
+    r.accuracyOk = r.pcrAccuracyMeasured && r.pcrAccuracyNs <= MAX_PCR_ACCURACY_NS;
     return r;
+}
+
+QStringList tsmonitor::report::faults() const
+{
+    QStringList found;
+    if (ccErrors)
+        found << QStringLiteral("%1 continuity errors").arg(ccErrors);
+    if (syncLosses)
+        found << QStringLiteral("%1 sync losses").arg(syncLosses);
+    if (pcrCount == 0) {
+        found << QStringLiteral("no PCR");
+        return found;
+    }
+    if (pcrDiscontinuities)
+        found << QStringLiteral("%1 PCR discontinuities").arg(pcrDiscontinuities);
+    if (!pcrRepetitionMeasured)
+        found << QStringLiteral("PCR repetition not measured");
+    else if (!repetitionOk)
+        found << QStringLiteral("PCR repetition %1 ms over %2 ms")
+                     .arg(pcrIntervalMaxMs, 0, 'f', 1)
+                     .arg(MAX_PCR_INTERVAL_MS);
+    if (!pcrAccuracyMeasured)
+        found << QStringLiteral("PCR accuracy not measured");
+    else if (!accuracyOk)
+        found << QStringLiteral("PCR accuracy %1 ns over %2 ns").arg(pcrAccuracyNs, 0, 'f', 1).arg(MAX_PCR_ACCURACY_NS);
+    if (!bitrateMeasured || !pcrAccuracyMeasured || pcrBitrate <= 0) {
+        found << QStringLiteral("arrival rate against PCR rate not measured");
+    } else {
+        const double deviation = (bitrate - pcrBitrate) / pcrBitrate;
+        if (std::fabs(deviation) > MAX_RATE_DEVIATION)
+            found << QStringLiteral("arrival rate %1 bit/s is %2 % %3 the PCR rate %4 bit/s (tolerance %5 %)")
+                         .arg(qint64(std::llround(bitrate)))
+                         .arg(std::fabs(deviation) * 100, 0, 'f', 1)
+                         .arg(deviation > 0 ? QStringLiteral("above") : QStringLiteral("below"))
+                         .arg(qint64(std::llround(pcrBitrate)))
+                         .arg(MAX_RATE_DEVIATION * 100);
+    }
+    return found;
 }
 
 QJsonObject tsmonitor::report::toJson() const
 {
+    // A figure the stream did not allow to measure is null, never a number that looks like one.
+    const auto figure = [](bool measured, double value) { return measured ? QJsonValue(value) : QJsonValue(); };
+    const auto verdict = [](bool measured, bool ok) { return measured ? QJsonValue(ok) : QJsonValue(); };
+    const bool gaps = datagrams >= 2;
+    const bool streamInterval = pcrRepetitionMeasured && bitrateMeasured;
     QJsonObject o;
     o.insert(QStringLiteral("datagrams"), qint64(datagrams));
     o.insert(QStringLiteral("packets"), qint64(packets));
@@ -279,50 +332,74 @@ QJsonObject tsmonitor::report::toJson() const
     o.insert(QStringLiteral("rtp_sequence_errors"), qint64(rtpSequenceErrors));
     o.insert(QStringLiteral("receiver_drops"), qint64(receiverDrops));
     o.insert(QStringLiteral("seconds"), seconds);
-    o.insert(QStringLiteral("bitrate"), bitrate);
-    o.insert(QStringLiteral("gap_mean_us"), gapMeanUs);
-    o.insert(QStringLiteral("gap_p50_us"), gapP50Us);
-    o.insert(QStringLiteral("gap_p99_us"), gapP99Us);
-    o.insert(QStringLiteral("gap_max_us"), gapMaxUs);
+    o.insert(QStringLiteral("bitrate"), figure(bitrateMeasured, bitrate));
+    o.insert(QStringLiteral("gap_mean_us"), figure(gaps, gapMeanUs));
+    o.insert(QStringLiteral("gap_p50_us"), figure(gaps, gapP50Us));
+    o.insert(QStringLiteral("gap_p99_us"), figure(gaps, gapP99Us));
+    o.insert(QStringLiteral("gap_max_us"), figure(gaps, gapMaxUs));
     o.insert(QStringLiteral("max_datagrams_per_ms"), maxPerMs);
     o.insert(QStringLiteral("cc_errors"), qint64(ccErrors));
     o.insert(QStringLiteral("sync_byte_errors"), qint64(syncByteErrors));
     o.insert(QStringLiteral("sync_losses"), qint64(syncLosses));
     o.insert(QStringLiteral("pcr_count"), qint64(pcrCount));
     o.insert(QStringLiteral("pcr_discontinuities"), qint64(pcrDiscontinuities));
-    o.insert(QStringLiteral("pcr_interval_max_ms"), pcrIntervalMaxMs);
-    o.insert(QStringLiteral("pcr_interval_mean_ms"), pcrIntervalMeanMs);
-    o.insert(QStringLiteral("pcr_interval_stream_max_ms"), pcrIntervalStreamMaxMs);
-    o.insert(QStringLiteral("pcr_accuracy_ns"), pcrAccuracyNs);
-    o.insert(QStringLiteral("pcr_jitter_us"), pcrJitterUs);
-    o.insert(QStringLiteral("pcr_bitrate"), pcrBitrate);
-    o.insert(QStringLiteral("pcr_repetition_ok"), repetitionOk);
-    o.insert(QStringLiteral("pcr_accuracy_ok"), accuracyOk);
+    o.insert(QStringLiteral("pcr_interval_max_ms"), figure(pcrRepetitionMeasured, pcrIntervalMaxMs));
+    o.insert(QStringLiteral("pcr_interval_mean_ms"), figure(pcrRepetitionMeasured, pcrIntervalMeanMs));
+    o.insert(QStringLiteral("pcr_interval_stream_max_ms"), figure(streamInterval, pcrIntervalStreamMaxMs));
+    o.insert(QStringLiteral("pcr_accuracy_ns"), figure(pcrAccuracyMeasured, pcrAccuracyNs));
+    o.insert(QStringLiteral("pcr_jitter_us"), figure(pcrAccuracyMeasured, pcrJitterUs));
+    o.insert(QStringLiteral("pcr_bitrate"), figure(pcrAccuracyMeasured, pcrBitrate));
+    o.insert(QStringLiteral("pcr_repetition_ok"), verdict(pcrRepetitionMeasured, repetitionOk));
+    o.insert(QStringLiteral("pcr_accuracy_ok"), verdict(pcrAccuracyMeasured, accuracyOk));
+    const QStringList found = faults();
+    o.insert(QStringLiteral("verdict"), found.isEmpty() ? QStringLiteral("pass") : QStringLiteral("fail"));
+    o.insert(QStringLiteral("faults"), QJsonArray::fromStringList(found));
     return o;
 }
 
 QString tsmonitor::report::toText() const
 {
+    const QString notMeasured = QStringLiteral("not measured");
+    const auto number = [](double value, int decimals = 1) { return QString::number(value, 'f', decimals); };
     QString s;
     QTextStream out(&s);
-    out.setRealNumberNotation(QTextStream::FixedNotation);
-    out.setRealNumberPrecision(1);
     out << "datagrams        " << datagrams << " (" << rtpDatagrams << " RTP, " << partialDatagrams
         << " not 7 packets, " << rtpSequenceErrors << " RTP sequence errors)\n";
     if (receiverDrops)
         out << "receiver drops   " << receiverDrops << " datagrams lost in this receiver's socket queue\n";
-    out << "packets          " << packets << " over " << seconds << " s\n";
-    out << "TS bitrate       " << qint64(std::llround(bitrate)) << " bit/s\n";
-    out << "datagram gap     mean " << gapMeanUs << " us, p50 " << gapP50Us << ", p99 " << gapP99Us << ", max "
-        << gapMaxUs << " us\n";
+    out << "packets          " << packets << " over " << number(seconds) << " s\n";
+    out << "TS bitrate       " << (bitrateMeasured ? QString::number(std::llround(bitrate)) + " bit/s" : notMeasured)
+        << "\n";
+    if (datagrams >= 2)
+        out << "datagram gap     mean " << number(gapMeanUs) << " us, p50 " << number(gapP50Us) << ", p99 "
+            << number(gapP99Us) << ", max " << number(gapMaxUs) << " us\n";
+    else
+        out << "datagram gap     " << notMeasured << "\n";
     out << "worst 1 ms       " << maxPerMs << " datagrams\n";
     out << "CC errors        " << ccErrors << "\n";
     out << "sync             " << syncByteErrors << " sync byte errors, " << syncLosses << " sync losses\n";
     out << "PCR              " << pcrCount << " PCRs, " << pcrDiscontinuities << " discontinuities\n";
-    out << "PCR repetition   max " << pcrIntervalMaxMs << " ms, mean " << pcrIntervalMeanMs << " ms ("
-        << (repetitionOk ? "ok" : "over") << " 40 ms); in the stream itself max " << pcrIntervalStreamMaxMs << " ms\n";
-    out << "PCR accuracy     " << pcrAccuracyNs << " ns (" << (accuracyOk ? "within" : "outside") << " 500 ns)\n";
-    out << "PCR jitter       " << pcrJitterUs << " us (arrival against PCR)\n";
-    out << "PCR bitrate      " << qint64(std::llround(pcrBitrate)) << " bit/s\n";
+    if (pcrRepetitionMeasured) {
+        out << "PCR repetition   max " << number(pcrIntervalMaxMs) << " ms, mean " << number(pcrIntervalMeanMs)
+            << " ms (" << (repetitionOk ? "ok" : "over") << " 40 ms)";
+        if (bitrateMeasured)
+            out << "; in the stream itself max " << number(pcrIntervalStreamMaxMs) << " ms";
+        out << "\n";
+    } else {
+        out << "PCR repetition   " << notMeasured << "\n";
+    }
+    if (pcrAccuracyMeasured) {
+        out << "PCR accuracy     " << number(pcrAccuracyNs) << " ns (" << (accuracyOk ? "within" : "outside")
+            << " 500 ns)\n";
+        out << "PCR jitter       " << number(pcrJitterUs) << " us (arrival against PCR)\n";
+        out << "PCR bitrate      " << std::llround(pcrBitrate) << " bit/s\n";
+    } else {
+        out << "PCR accuracy     " << notMeasured << "\n";
+        out << "PCR jitter       " << notMeasured << "\n";
+        out << "PCR bitrate      " << notMeasured << "\n";
+    }
+    const QStringList found = faults();
+    out << "verdict          "
+        << (found.isEmpty() ? QStringLiteral("PASS") : "FAIL: " + found.join(QStringLiteral("; "))) << "\n";
     return s;
 }

@@ -5,6 +5,7 @@
 // (nanoseconds on any monotonic clock), then read the report. Single-threaded.
 
 #include <QJsonObject>
+#include <QStringList>
 #include <QVector>
 
 #include <deque>
@@ -37,9 +38,16 @@ public:
         double pcrAccuracyNs = 0; // largest |PCR - fit on byte position|
         double pcrJitterUs = 0; // largest |arrival - fit on PCR|
         double pcrBitrate = 0; // multiplex rate implied by PCR over byte position
-        bool repetitionOk = true;
-        bool accuracyOk = true;
+        // Which figures the stream allowed to measure; one that was not is reported as such, never as a value.
+        bool bitrateMeasured = false; // two datagrams at least
+        bool pcrRepetitionMeasured = false; // two PCRs of one PID at least
+        bool pcrAccuracyMeasured = false; // three PCRs of one time base at least (also jitter and PCR rate)
+        bool repetitionOk = false;
+        bool accuracyOk = false;
 
+        // What fails the stream: continuity errors, sync losses, PCR discontinuities, repetition, accuracy, an
+        // arrival rate off the PCR rate, and each of those figures that could not be measured. Empty: it passes.
+        QStringList faults() const;
         QJsonObject toJson() const;
         QString toText() const;
     };
@@ -53,6 +61,9 @@ public:
 
     static constexpr double MAX_PCR_INTERVAL_MS = 40.0;
     static constexpr double MAX_PCR_ACCURACY_NS = 500.0;
+    // The arrival rate may differ from the rate the PCRs give by this share: a sender paced on its own clock is
+    // within a few ppm, and a machine stall made up late moves a 2 s least-squares slope well under 1 %.
+    static constexpr double MAX_RATE_DEVIATION = 0.01;
 
 private:
     struct pcrSample {

@@ -65,6 +65,13 @@ void tspcrmeasure::resetScan()
     parser = new tsparser(nullptr);
 }
 
+QString tspcrmeasure::noGridMessage(const QString &fileName, qint64 fileSize)
+{
+    return QStringLiteral("no transport stream packet grid in the first %1 bytes of %2")
+        .arg(qMin(fileSize, SYNC_SEARCH_LIMIT))
+        .arg(fileName);
+}
+
 qint64 tspcrmeasure::findSync()
 {
     if (!file->isOpen())

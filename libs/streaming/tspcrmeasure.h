@@ -31,6 +31,9 @@ public:
     // Why the file could not be opened; empty when it is open.
     QString openError() const;
 
+    // Why a file is refused when findSync() finds no grid, one text wherever a file is loaded.
+    static QString noGridMessage(const QString &fileName, qint64 fileSize);
+
     // Byte offset of the first packet start, or -1 when no grid is found in the first
     // SYNC_SEARCH_LIMIT bytes. A grid needs sync bytes at +188, +376 and +564 (as many of them as
     // the file holds, at least one).

@@ -3,19 +3,14 @@
 #include "muldiv.h"
 #include "tsloop.h"
 
-
 #include <cstring>
 
 namespace
 {
-constexpr int PKT_SIZE = 188;
+using tspacket::PCR_WRAP;
+using tspacket::PKT_SIZE;
 // 27 MHz ticks per byte at 1 bit/s: 27 000 000 x 8.
-constexpr quint64 TICKS_PER_BYTE_BIT = 216000000;
-
-quint16 pidOf(const uchar *p)
-{
-    return quint16(((p[1] & 0x1F) << 8) | p[2]);
-}
+constexpr quint64 TICKS_PER_BYTE_BIT = tspacket::SYSTEM_CLOCK_HZ * 8;
 } // namespace
 
 tsstamp::tsstamp(tsloop *parent, quint64 bitrate_, bool pcrCorrection_)
@@ -31,19 +26,6 @@ tsstamp::tsstamp(tsloop *parent, quint64 bitrate_, bool pcrCorrection_)
     std::memset(lastNewPcr, 0, sizeof lastNewPcr);
     for (quint16 &q : pcrPidOf)
         q = NO_PCR_PID;
-}
-
-bool tsstamp::hasPcr(const uchar *p)
-{
-    return (p[3] & 0x20) && p[4] != 0 && (p[5] & 0x10);
-}
-
-quint64 tsstamp::readPcr(const uchar *p)
-{
-    const quint64 base = (quint64(p[6]) << 25) | (quint64(p[7]) << 17) | (quint64(p[8]) << 9) | (quint64(p[9]) << 1)
-        | (quint64(p[10]) >> 7);
-    const quint64 extension = (quint64(p[10] & 1) << 8) | p[11];
-    return base * 300 + extension;
 }
 
 void tsstamp::writePcr(uchar *p, quint64 value)
@@ -79,15 +61,15 @@ quint64 tsstamp::regeneratedPcr(quint64 referencePcr, quint64 bytesSinceReferenc
         return referencePcr;
     // Wide product: bytes * 216e6 passes 2^64 after 8.5e10 bytes, under three hours at 65 Mbit/s.
     const quint64 delta = muldiv::floorDiv(bytesSinceReference, TICKS_PER_BYTE_BIT, bitrate);
-    return (referencePcr % PCR_MODULUS + delta % PCR_MODULUS) % PCR_MODULUS;
+    return (referencePcr % PCR_WRAP + delta % PCR_WRAP) % PCR_WRAP;
 }
 
 quint64 tsstamp::shiftedTimestamp(quint64 timestamp, quint64 newPcr, quint64 incomingPcr)
 {
     // Offset taken as the shorter way round the PCR circle, truncated toward zero to 90 kHz ticks.
-    qint64 ticks = qint64((newPcr + PCR_MODULUS - incomingPcr % PCR_MODULUS) % PCR_MODULUS);
-    if (ticks > qint64(PCR_MODULUS / 2))
-        ticks -= qint64(PCR_MODULUS);
+    qint64 ticks = qint64((newPcr + PCR_WRAP - incomingPcr % PCR_WRAP) % PCR_WRAP);
+    if (ticks > qint64(PCR_WRAP / 2))
+        ticks -= qint64(PCR_WRAP);
     const qint64 offset = ticks / 300;
     const qint64 shifted = qint64(timestamp % PTS_MODULUS) + offset;
     return quint64((shifted % qint64(PTS_MODULUS) + qint64(PTS_MODULUS)) % qint64(PTS_MODULUS));
@@ -104,7 +86,7 @@ QByteArray tsstamp::nextPacket()
 int tsstamp::readPacket(uchar *out)
 {
     const int n = loop->readPacket(out);
-    if (pcrCorrection && n == PKT_SIZE && out[0] == 0x47) {
+    if (pcrCorrection && n == PKT_SIZE && out[0] == tspacket::SYNC_BYTE) {
         clockStage(out);
         timestampStage(out);
     }
@@ -114,10 +96,10 @@ int tsstamp::readPacket(uchar *out)
 
 void tsstamp::clockStage(uchar *p)
 {
-    if (!hasPcr(p) || p[4] < 7)
+    if (!tspacket::hasPcr(p) || p[4] < 7)
         return;
-    const quint16 pid = pidOf(p);
-    const quint64 incoming = readPcr(p);
+    const quint16 pid = tspacket::pid(p);
+    const quint64 incoming = tspacket::pcr(p);
     const quint64 position = quint64(PKT_SIZE) * packetCount;
     lastIncomingPcr[pid] = incoming;
     if (!referenceSet[pid]) {
@@ -132,9 +114,9 @@ void tsstamp::clockStage(uchar *p)
 
 void tsstamp::timestampStage(uchar *p)
 {
-    if (!(p[1] & 0x40))
+    if (!tspacket::payloadUnitStart(p))
         return;
-    const int control = (p[3] >> 4) & 3;
+    const int control = tspacket::adaptationFieldControl(p);
     int h;
     if (control == 1)
         h = 4;
@@ -160,8 +142,8 @@ void tsstamp::timestampStage(uchar *p)
     default:
         break;
     }
-    const quint16 q = pcrPidOf[pidOf(p)];
-    if (q >= 8192)
+    const quint16 q = pcrPidOf[tspacket::pid(p)];
+    if (q >= tspacket::PID_COUNT)
         return;
     const quint8 flags = p[h + 7];
     if ((flags & 0x80) && h + 14 <= PKT_SIZE) {
@@ -182,8 +164,8 @@ void tsstamp::setPcrCorrection(bool value)
 
 void tsstamp::setPcrPidOf(quint16 elementaryPid, quint16 pcrPid)
 {
-    if (elementaryPid >= 8192)
+    if (elementaryPid >= tspacket::PID_COUNT)
         return;
     const std::lock_guard<std::mutex> locker(loop->pipelineLock());
-    pcrPidOf[elementaryPid] = pcrPid < 8192 ? pcrPid : NO_PCR_PID;
+    pcrPidOf[elementaryPid] = pcrPid < tspacket::PID_COUNT ? pcrPid : NO_PCR_PID;
 }

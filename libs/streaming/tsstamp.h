@@ -7,6 +7,8 @@
 #include <QByteArray>
 #include <QObject>
 
+#include "tspacket.h"
+
 class tsloop;
 
 class tsstamp : public QObject
@@ -26,16 +28,13 @@ public:
     tsloop *source() const { return loop; }
     quint64 getPacketCount() const { return packetCount; }
 
-    // Transport packet clock fields (ISO/IEC 13818-1, 2.4.3.4 and 2.4.3.7); p points to a 188-byte packet
-    // or to the five bytes of a PES timestamp.
-    static bool hasPcr(const uchar *p);
-    static quint64 readPcr(const uchar *p);
+    // Clock fields the stage writes (ISO/IEC 13818-1, 2.4.3.4 and 2.4.3.7; the PCR is read through tspacket.h);
+    // p points to a 188-byte packet or to the five bytes of a PES timestamp.
     static void writePcr(uchar *p, quint64 value);
     static quint64 readTimestamp(const uchar *t);
     static void writeTimestamp(uchar *t, quint64 value);
 
-    // PCR runs modulo 2^33 * 300 ticks of 27 MHz, PTS/DTS modulo 2^33 ticks of 90 kHz.
-    static constexpr quint64 PCR_MODULUS = (quint64(1) << 33) * 300;
+    // PTS/DTS run modulo 2^33 ticks of 90 kHz (the PCR modulo tspacket::PCR_WRAP).
     static constexpr quint64 PTS_MODULUS = quint64(1) << 33;
     static constexpr quint16 NO_PCR_PID = 0x2000;
 
@@ -52,10 +51,10 @@ private:
     bool pcrCorrection;
     quint64 bitrate;
     quint64 packetCount = 0;
-    quint64 referencePcr[8192];
-    quint64 referencePosition[8192];
-    bool referenceSet[8192];
-    quint64 lastIncomingPcr[8192];
-    quint64 lastNewPcr[8192];
-    quint16 pcrPidOf[8192];
+    quint64 referencePcr[tspacket::PID_COUNT];
+    quint64 referencePosition[tspacket::PID_COUNT];
+    bool referenceSet[tspacket::PID_COUNT];
+    quint64 lastIncomingPcr[tspacket::PID_COUNT];
+    quint64 lastNewPcr[tspacket::PID_COUNT];
+    quint16 pcrPidOf[tspacket::PID_COUNT];
 };

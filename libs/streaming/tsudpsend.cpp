@@ -3,14 +3,18 @@
 #include "muldiv.h"
 #include "pacingclock.h"
 #include "streaminglog.h"
+#include "tsloop.h"
+#include "tspacket.h"
 #include "tsstamp.h"
 
 #include <QUdpSocket>
 
 namespace
 {
-constexpr int PKT_SIZE = 188;
-}
+using tspacket::PKT_SIZE;
+// How long an ended run waits before it looks again; a stop or a pause wakes it sooner.
+constexpr qint64 ENDED_WAIT_NS = 100000000;
+} // namespace
 
 tsudpsend::tsudpsend(tsstamp *source_, quint32 bitrate_, const QHostAddress &destination_, quint16 port_,
     quint8 packetsPerDatagram_, bool rtpEnabled_)
@@ -94,16 +98,28 @@ bool tsudpsend::buildDatagram(qint64 rtpElapsedNs)
         pipelineLock->lock();
     while (filled < packetsPerDatagram && attempts < maxAttempts) {
         ++attempts;
-        if (source->readPacket(out + filled * PKT_SIZE) == PKT_SIZE)
+        if (source->readPacket(out + filled * PKT_SIZE) == PKT_SIZE) {
             ++filled;
+        } else if (source->source()->atEnd()) {
+            ended = true;
+            break;
+        }
     }
     if (pipelineLock)
         pipelineLock->unlock();
-    if (filled < packetsPerDatagram)
+    if (filled == 0 || (filled < packetsPerDatagram && !ended))
         return false;
+    builtPackets = filled;
+    buffer.resize(filled * PKT_SIZE + (rtpEnabled ? RTP_HEADER_SIZE : 0));
     if (rtpEnabled)
         ++sequence;
     return true;
+}
+
+QString tsudpsend::lastSendError() const
+{
+    const std::lock_guard<std::mutex> locker(errorLock);
+    return errorText;
 }
 
 qint64 tsudpsend::sendDue()
@@ -113,14 +129,19 @@ qint64 tsudpsend::sendDue()
         schedule.restart(now);
         rtpOrigin = now;
         stallsBefore = stallCount.load(std::memory_order_relaxed);
+        ended = false;
     }
-    for (int sent = 0; sent < maxPerCall && schedule.isDue(now); ++sent) {
+    for (int sent = 0; sent < maxPerCall && !ended && schedule.isDue(now); ++sent) {
         if (buildDatagram(now - rtpOrigin)) {
-            if (socket && socket->writeDatagram(buffer, destination, port) != buffer.size())
+            if (!socket || socket->writeDatagram(buffer, destination, port) == buffer.size()) {
+                datagramCount.fetch_add(1, std::memory_order_relaxed);
+                packetCount.fetch_add(quint64(builtPackets), std::memory_order_relaxed);
+            } else {
                 errorCount.fetch_add(1, std::memory_order_relaxed);
-            datagramCount.fetch_add(1, std::memory_order_relaxed);
-            packetCount.fetch_add(packetsPerDatagram, std::memory_order_relaxed);
-        } else {
+                const std::lock_guard<std::mutex> locker(errorLock);
+                errorText = socket->errorString();
+            }
+        } else if (!ended) {
             starvedCount.fetch_add(1, std::memory_order_relaxed);
         }
         // A refused or starved datagram still takes its slot, so the schedule never speeds up to make up.
@@ -128,5 +149,5 @@ qint64 tsudpsend::sendDue()
         stallCount.store(stallsBefore + schedule.stallCount(), std::memory_order_relaxed);
         now = clock();
     }
-    return schedule.nextDeadline();
+    return ended ? now + ENDED_WAIT_NS : schedule.nextDeadline();
 }

@@ -8,6 +8,7 @@
 #include <QByteArray>
 #include <QHostAddress>
 #include <QObject>
+#include <QString>
 
 #include <atomic>
 #include <functional>
@@ -31,10 +32,14 @@ public:
     // The next sendDue() starts a new schedule (and the RTP clock) from that moment: nothing is made up.
     void resetClock();
     // Sends the datagrams due now, at most a bounded catch-up's worth; returns the time the next one is due.
+    // Once a run without the loop has sent its file's last packet, nothing more goes until the next schedule
+    // (after a pause), which asks the reader again.
     qint64 sendDue();
 
-    // Builds the next datagram into the send buffer; false when the source has no whole packet to give.
+    // Builds the next datagram into the send buffer; false when the source has no whole packet to give. The
+    // last datagram of a run that ends with its file holds the packets that were left, fewer than the others.
     bool buildDatagram(qint64 rtpElapsedNs);
+    bool sourceEnded() const { return ended; }
     const QByteArray &datagram() const { return buffer; }
 
     // RTP timestamp of the 90 kHz clock elapsedNs after it started (RFC 3550, 5.1; RFC 2250 for MPEG-2 TS).
@@ -46,9 +51,11 @@ public:
     // between datagrams.
     void setPipelineLock(std::mutex *lock) { pipelineLock = lock; }
 
+    // Datagrams and packets the socket took; refused ones are counted apart, with the socket's reason.
     quint64 datagramsSent() const { return datagramCount.load(std::memory_order_relaxed); }
     quint64 packetsSent() const { return packetCount.load(std::memory_order_relaxed); }
     quint64 sendErrors() const { return errorCount.load(std::memory_order_relaxed); }
+    QString lastSendError() const;
     quint64 stalls() const { return stallCount.load(std::memory_order_relaxed); }
     quint64 starvedDatagrams() const { return starvedCount.load(std::memory_order_relaxed); }
     quint16 nextSequence() const { return sequence; }
@@ -72,6 +79,10 @@ private:
     quint64 stallsBefore = 0;
     std::function<qint64()> clock;
     std::mutex *pipelineLock = nullptr;
+    bool ended = false;
+    int builtPackets = 0;
+    mutable std::mutex errorLock;
+    QString errorText;
 
     std::atomic<quint64> datagramCount { 0 };
     std::atomic<quint64> packetCount { 0 };

@@ -1,11 +1,12 @@
 #pragma once
-// A UDP socket on 127.0.0.1 (a free port) that gathers whole datagrams for a bounded time, processing events
-// meanwhile so queued signals of a run reach the test thread.
+// A UDP socket on 127.0.0.1 or on a multicast group (a free port) that gathers whole datagrams for a bounded time,
+// processing events meanwhile so queued signals of a run reach the test thread.
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QList>
 #include <QNetworkDatagram>
+#include <QNetworkInterface>
 #include <QUdpSocket>
 
 struct LoopbackCapture {
@@ -18,6 +19,14 @@ struct LoopbackCapture {
             return false;
         socket.setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 8 << 20);
         return true;
+    }
+    // A multicast group on the loopback (of a test's own network namespace), on a free port.
+    bool openGroup(const QHostAddress &group)
+    {
+        if (!socket.bind(QHostAddress::AnyIPv4, 0, QUdpSocket::ShareAddress))
+            return false;
+        socket.setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 8 << 20);
+        return socket.joinMulticastGroup(group, QNetworkInterface::interfaceFromName(QStringLiteral("lo")));
     }
     quint16 port() const { return socket.localPort(); }
 

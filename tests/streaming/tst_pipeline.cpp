@@ -33,7 +33,7 @@ private:
 
     // Reader of the bytes, looping, with the injection off.
     std::unique_ptr<tsloop> reader(
-        const QByteArray &bytes, bool cc, bool startSync = true, qint16 offset = 0, quint64 bitrate = 8000000)
+        const QByteArray &bytes, bool cc, bool startSync = true, qint64 offset = 0, quint64 bitrate = 8000000)
     {
         return std::make_unique<tsloop>(
             nullptr, write(bytes), bitrate, offset, tsloop::loopEnabled, cc, startSync, false, false, 1000, 0, 1);
@@ -229,14 +229,14 @@ private slots:
         // 2^33 * 300: 11 664 000 000 000 - 4 * 2 576 980 377 600 = 1 356 078 489 600.
         QCOMPARE(tsstamp::regeneratedPcr(0, 65000000ULL / 8 * 432000, 65000000), quint64(1356078489600ULL));
         QCOMPARE(
-            tsstamp::regeneratedPcr(tsstamp::PCR_MODULUS - 1, quint64(1) << 62, 65000000), quint64(2047311795372ULL));
+            tsstamp::regeneratedPcr(tspacket::PCR_WRAP - 1, quint64(1) << 62, 65000000), quint64(2047311795372ULL));
         QCOMPARE(tsstamp::regeneratedPcr(12345, 1 << 20, 0), quint64(12345));
         // A PCR offset across the PCR wrap counts the short way round (+300 ticks = +1); a negative offset; a PTS
         // 1 tick before its wrap moved on 2 ticks; a new PCR just before the wrap, the incoming one just past it.
-        QCOMPARE(tsstamp::shiftedTimestamp(5, 150, tsstamp::PCR_MODULUS - 150), quint64(6));
+        QCOMPARE(tsstamp::shiftedTimestamp(5, 150, tspacket::PCR_WRAP - 150), quint64(6));
         QCOMPARE(tsstamp::shiftedTimestamp(5, 0, 600), quint64(3));
         QCOMPARE(tsstamp::shiftedTimestamp(tsstamp::PTS_MODULUS - 1, 600, 0), quint64(1));
-        QCOMPARE(tsstamp::shiftedTimestamp(0, tsstamp::PCR_MODULUS - 300, 0), tsstamp::PTS_MODULUS - 1);
+        QCOMPARE(tsstamp::shiftedTimestamp(0, tspacket::PCR_WRAP - 300, 0), tsstamp::PTS_MODULUS - 1);
         // RTP: 90 kHz of the run clock; 60 hours = 19 440 000 000 ticks, low 32 bits 2 260 130 816 (ns * 90 000
         // overflows 64 bits).
         QCOMPARE(tsudpsend::rtpTimestamp(216000LL * 1000000000), quint32(2260130816U));
@@ -248,7 +248,7 @@ private slots:
         // 1 504 000 bit/s: one packet lasts exactly 1 ms, 27 000 ticks of 27 MHz, 90 ticks of 90 kHz. A 10 s
         // file whose PCR starts 5 s before the 2^33 x 300 wrap, PCR every 20 packets (PID 0x100), a PES
         // with PTS/DTS every 40 (PID 0x101, one packet after a PCR), plain payload otherwise.
-        constexpr quint64 M = tsstamp::PCR_MODULUS;
+        constexpr quint64 M = tspacket::PCR_WRAP;
         constexpr quint64 P = tsstamp::PTS_MODULUS;
         constexpr int N = 10000;
         constexpr quint64 start = M - 5 * 27000000ULL;

@@ -1,20 +1,26 @@
 // Whole runs on loopback. Through nerio-ts stream, as a user runs it: an RTP loop whose timestamps follow their
-// program's PCR PID, and Ctrl-C (the Streaming page test sends a file to its end byte for byte).
+// program's PCR PID, and Ctrl-C; a file whose first packet is far in, sent once exactly; every datagram refused.
 // Through the library: a frozen GUI thread, pause and resume (the Streaming page test stops runs from every
-// state).
+// state). The stream monitor's verdict, and nerio-ts receive --strict judging a stream faster than its PCRs.
 
 #include "enginefixture.h"
 #include "loopbackcapture.h"
+#include "pcrstream.h"
 #include "streaming.h"
 #include "streamingtools.h"
 #include "tsbuilder.h"
 #include "tsloop.h"
+#include "tsmonitor.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QtTest>
 
 #include <csignal>
 #include <memory>
+
+#include <unistd.h>
 
 namespace
 {
@@ -26,6 +32,11 @@ quint32 rtpTimestamp(const QByteArray &d)
 int rtpSequence(const QByteArray &d)
 {
     return quint8(d[2]) << 8 | quint8(d[3]);
+}
+
+QString nerioTs()
+{
+    return qEnvironmentVariable("NERIO_BIN_DIR") + QStringLiteral("/nerio-ts");
 }
 } // namespace
 
@@ -59,7 +70,7 @@ private slots:
         edge[3] = char(0x31);
         bytes += fixture::packet(0x100, 1) + fixture::packet(0x100, 2) + edge;
         QProcess p;
-        p.start(qEnvironmentVariable("NERIO_BIN_DIR") + "/nerio-ts",
+        p.start(nerioTs(),
             { "stream", fixture::writeFile(dir, "pes.ts", bytes), "--dest",
                 QStringLiteral("127.0.0.1:%1").arg(receiver.port()), "--loop", "--bitrate", "1000000", "--pcr",
                 "--rtp" });
@@ -93,6 +104,96 @@ private slots:
         QCOMPARE(quint8(second[3 * 188 + 18]) >> 4, 1);
         QCOMPARE(fixture::timestampOf(second.mid(6 * 188, 188), 179), quint64(9947));
         QCOMPARE(second.mid(6 * 188 + 184, 4), edge.mid(184));
+    }
+
+    void toolSendsAFileOnceFromItsFirstPacket()
+    {
+        // Ten packets behind 40 000 bytes that are not packets: sent once, as two datagrams of 7 and 3 packets,
+        // nothing from the start of the file after them, and counted so.
+        const QByteArray packets = fixture::counterRun(0x100, 10);
+        const QString path = fixture::writeFile(dir, "late.ts", QByteArray(40000, char(0xB8)) + packets);
+        QProcess p;
+        p.start(nerioTs(),
+            { "stream", path, "--dest", QStringLiteral("127.0.0.1:%1").arg(receiver.port()), "--bitrate", "1000000" });
+        QVERIFY(p.waitForFinished(5000));
+        QCOMPARE(p.exitCode(), 0);
+        const QList<QByteArray> got = receiver.read(300);
+        QCOMPARE(got.size(), 2);
+        QCOMPARE(got[0] + got[1], packets);
+        const QByteArray summary = p.readAllStandardError();
+        QVERIFY2(summary.contains("end of file: 10 packets, 2 datagrams,"), summary.constData());
+    }
+
+    void toolFailsWhenEveryDatagramIsRefused()
+    {
+        // In a network namespace whose loopback is down, every send fails: the run says so and exits 1.
+        if (geteuid() != 0)
+            QSKIP("needs root for a network namespace");
+        QProcess p;
+        p.start(QStringLiteral("unshare"),
+            { "-n", nerioTs(), "stream", fixture::writeFile(dir, "any.ts", fixture::counterRun(0x100, 700)), "--dest",
+                "127.0.0.1:5000", "--bitrate", "1000000", "--duration", "0.5" });
+        QVERIFY(p.waitForFinished(5000));
+        const QByteArray err = p.readAllStandardError();
+        QVERIFY2(p.exitCode() == 1, err.constData());
+        QVERIFY2(err.contains(": 0 packets, 0 datagrams,")
+                && err.contains("nerio-ts stream: no datagram could be sent to 127.0.0.1:5000: "),
+            err.constData());
+    }
+
+    void monitorVerdict()
+    {
+        // 300 datagrams 1 ms apart, a PCR leading every tenth: ticks that give the 10.528 Mbit/s they arrive at, ticks
+        // for twice that (PCRs running faster than the stream arrives), or no PCR at all.
+        const auto judge = [](int ticksPerDatagram) {
+            tsmonitor m;
+            for (int i = 0; i < 300; ++i) {
+                QByteArray d = i % 10 != 0 || ticksPerDatagram == 0
+                    ? fixture::packet(0x1FFF, 0)
+                    : tsbuild::pcrPacket(0x100, quint64(i) * quint64(ticksPerDatagram));
+                for (int k = 0; k < 6; ++k)
+                    d += fixture::packet(0x1FFF, 0);
+                m.datagram(reinterpret_cast<const uchar *>(d.constData()), d.size(), qint64(i) * 1000000);
+            }
+            return m.finish();
+        };
+        const tsmonitor::report good = judge(27000);
+        QCOMPARE(good.faults(), QStringList());
+        QCOMPARE(good.toJson().value("verdict").toString(), QStringLiteral("pass"));
+        // Its PCRs are consistent among themselves: measured, no discontinuity; only the rate is off.
+        const tsmonitor::report fast = judge(13500);
+        QCOMPARE(fast.pcrDiscontinuities, quint64(0));
+        QCOMPARE(fast.faults(),
+            QStringList { "arrival rate 10528000 bit/s is 50.0 % below the PCR rate 21056000 bit/s (tolerance 1 %)" });
+        const QJsonObject none = judge(0).toJson();
+        QCOMPARE(none.value("verdict").toString(), QStringLiteral("fail"));
+        QCOMPARE(none.value("faults").toVariant().toStringList(), QStringList { "no PCR" });
+        for (const char *key : { "pcr_accuracy_ns", "pcr_accuracy_ok", "pcr_interval_max_ms", "pcr_bitrate" })
+            QVERIFY2(none.value(key).isNull(), key);
+    }
+
+    void receiveStrictFailsAStreamFasterThanItsPcrs()
+    {
+        // PCRs written for 10 Mbit/s, sent at 5 Mbit/s (7 000 packets last 2.1 s at that rate: no wrap while measured).
+        const QString path = fixture::writeFile(dir, "fast.ts", pcrstream::build(pcrstream::regular(100, 70), 7000));
+        QUdpSocket free;
+        QVERIFY(free.bind(QHostAddress::LocalHost, 0));
+        const QString where = QStringLiteral("127.0.0.1:%1").arg(free.localPort());
+        free.close();
+        QProcess monitor;
+        monitor.start(nerioTs(), { "receive", "--listen", where, "--seconds", "1", "--strict" });
+        monitor.setReadChannel(QProcess::StandardError);
+        QVERIFY(monitor.waitForReadyRead(5000)); // "listening on"
+        QProcess sender;
+        sender.start(nerioTs(), { "stream", path, "--dest", where, "--bitrate", "5000000" });
+        QVERIFY(monitor.waitForFinished(8000));
+        sender.kill();
+        sender.waitForFinished(2000);
+        const QByteArray out = monitor.readAllStandardOutput();
+        QVERIFY2(monitor.exitCode() == 1, out.constData());
+        QVERIFY2(out.contains("\nverdict          FAIL: ")
+                && out.contains(" bit/s is 50.0 % below the PCR rate 10000000 bit/s (tolerance 1 %)"),
+            out.constData());
     }
 
     void frozenGuiPauseAndResume()

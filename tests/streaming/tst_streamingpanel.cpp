@@ -1,6 +1,8 @@
 // The Streaming and Testing pages inside the main window that wires them: the three trees of a loaded file
-// (against hand-counted figures), the checks at Play, the play/pause/drag/stop state machine driving real runs
-// that send to loopback only, a file sent to its end, and the Testing checks and fields reaching a run.
+// (against hand-counted figures), what a load refuses, the checks at Play, the play/pause/drag/stop state machine
+// driving real runs, a file sent to its end, a looped run read by an independent receiver, refused sends, and the
+// Testing checks and fields reaching a run. Runs send to multicast groups, as to a modulator, inside a network
+// namespace of this test's own (root only; without it the run cases are skipped).
 //
 // The test stream runs at exactly 3 760 000 bit/s: a packet lasts 188 x 8 / 3.76e6 s = 400 us = 10 800
 // ticks of 27 MHz, so a PCR on packet i carries i x 10 800.
@@ -20,11 +22,19 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QStandardItemModel>
 #include <QtTest>
 
+#include <atomic>
 #include <memory>
+#include <thread>
+
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace
 {
@@ -84,6 +94,7 @@ private:
     QTemporaryDir dir;
     QByteArray cbr;
     QString cbrPath;
+    bool isolated = false;
     MainWindowImpl *main = nullptr;
     streamingpanel *page = nullptr;
     streamingmisc *testing = nullptr;
@@ -94,13 +105,13 @@ private:
         prompts->fileAnswers << path;
         click("file_pushButton");
     }
-    // "Same as modulator" pointing at a loopback receiver: runs never leave this machine.
-    void aimAtReceiver()
+    // "Same as modulator" on a group the device reports, received on the namespace's loopback.
+    void aimAtReceiver(const QString &group = QStringLiteral("239.255.42.1"))
     {
         receiver = std::make_unique<LoopbackCapture>();
-        QVERIFY(receiver->open());
+        QVERIFY(receiver->openGroup(QHostAddress(group)));
         main->configurationPanel()->setIPConfigFromDevice(
-            QStringLiteral("multicast"), QString(), QStringLiteral("127.0.0.1"), QString::number(receiver->port()));
+            QStringLiteral("multicast"), QString(), group, QString::number(receiver->port()));
         child<QCheckBox>("ipConfig_checkBox")->setChecked(true);
     }
     // Play at the given bitrate (empty: as measured).
@@ -126,6 +137,14 @@ private slots:
         QVERIFY(dir.isValid());
         cbr = cbrStream(true);
         cbrPath = fixture::writeFile(dir, "cbr.ts", cbr);
+        // This thread's own network namespace (the pacing threads are started from it): its loopback carries the
+        // multicast groups, and the groups 239.255.99.0/24 are unreachable.
+        isolated = geteuid() == 0 && unshare(CLONE_NEWNET) == 0
+            && QProcess::execute(QStringLiteral("sh"),
+                   { QStringLiteral("-c"),
+                       QStringLiteral("ip link set lo up && ip link set lo multicast on && ip route add 224.0.0.0/4 "
+                                      "dev lo src 127.0.0.1 && ip route add unreachable 239.255.99.0/24") })
+                == 0;
     }
     void init()
     {
@@ -192,6 +211,8 @@ private slots:
             "239.255.255.255");
         // With "Same as modulator" the own address is not looked at: the run goes to the device's, at the upper
         // bound.
+        if (!isolated)
+            QSKIP("runs need a network namespace of their own (root)");
         aimAtReceiver();
         play();
         QCOMPARE(page->currentState(), 2);
@@ -203,6 +224,8 @@ private slots:
     {
         // Every correction off: what goes out is the file's own bytes, so a datagram tells its place in the file.
         child<QCheckBox>("RAW_modeDisable", testing)->setChecked(false);
+        if (!isolated)
+            QSKIP("runs need a network namespace of their own (root)");
         load(cbrPath);
         aimAtReceiver();
         streamingQSlider *slider = page->seekSlider();
@@ -263,17 +286,24 @@ private slots:
     }
     void endOfFileLoopAndTestingOptionsOnARun()
     {
-        load(cbrPath);
+        if (!isolated)
+            QSKIP("runs need a network namespace of their own (root)");
+        // The one-second file behind 40 000 bytes that are not packets (a first packet start past any 16-bit
+        // offset), at its own bitrate: it goes out from its first packet to its last byte for byte, the last
+        // datagram holding the one packet left, and nothing follows; the page stops at the end.
+        load(fixture::writeFile(dir, "late.ts", QByteArray(40000, char(0xB8)) + cbr));
         aimAtReceiver();
-        // At the file's own bitrate the one-second file goes out byte for byte, and the page stops at its end.
         play(QStringLiteral("3760000"));
         QCOMPARE(page->currentState(), 2);
         QByteArray got;
-        for (const QByteArray &d : receiver->read(3000, 357))
+        for (const QByteArray &d : receiver->read(3000, 358))
             got += d;
-        QCOMPARE(got, cbr.left(357 * 7 * 188));
         QTRY_COMPARE_WITH_TIMEOUT(page->currentState(), 0, 8000);
         QVERIFY(!page->currentEngine());
+        for (const QByteArray &d : receiver->read(300))
+            got += d;
+        QCOMPARE(got.size(), cbr.size());
+        QCOMPARE(got, cbr);
         // With the loop on, the end of the file is passed through. Then the Testing options reach the running
         // engine: gap 0 replaces every packet, from then on only 0x87 bytes go out, and the run goes on.
         click("loop_pushButton");
@@ -292,6 +322,8 @@ private slots:
         // The Testing page as it starts (its options greyed, every correction ticked) and a 350-packet file (50
         // datagrams, 140 ms) looped for 1.2 s: about eight passes. Read as an independent receiver would, every
         // counter runs on across the wraps and every PCR is where its byte position puts it at 3.76 Mbit/s.
+        if (!isolated)
+            QSKIP("runs need a network namespace of their own (root)");
         load(fixture::writeFile(dir, "short.ts", cbr.left(350 * 188)));
         aimAtReceiver();
         click("loop_pushButton");
@@ -329,6 +361,91 @@ private slots:
         QCOMPARE(ccErrors, 0);
         QCOMPARE(pcrsOff, 0);
         QVERIFY(pcrs >= 4 * 34);
+    }
+    void refusesWhatIsNoTransportStream()
+    {
+        load(cbrPath);
+        // A FIFO would block the load for good: should the page open it, a writer ends the wait after 3 s so the
+        // test fails instead of hanging.
+        const QString fifo = dir.filePath(QStringLiteral("fifo.ts"));
+        QCOMPARE(mkfifo(qPrintable(fifo), 0600), 0);
+        std::atomic<bool> done { false };
+        std::thread writer([&] {
+            for (int waited = 0; !done && waited < 3000; waited += 20)
+                QThread::msleep(20);
+            for (; !done; QThread::msleep(20)) {
+                const int fd = ::open(qPrintable(fifo), O_WRONLY | O_NONBLOCK);
+                if (fd >= 0)
+                    ::close(fd);
+            }
+        });
+        QElapsedTimer took;
+        took.start();
+        load(fifo);
+        const qint64 ms = took.elapsed();
+        done = true;
+        writer.join();
+        QVERIFY2(ms < 2000, qPrintable(QString::number(ms)));
+        expectBox(QMessageBox::Critical, "Unable to open transport stream file");
+        // A device that reads without end; 1 MiB of random bytes and 192-byte packets hold no 188-byte grid.
+        load(QStringLiteral("/dev/zero"));
+        expectBox(QMessageBox::Critical, "Unable to open transport stream file");
+        QByteArray noise(1 << 20, Qt::Uninitialized);
+        QRandomGenerator(7).fillRange(reinterpret_cast<quint32 *>(noise.data()), noise.size() / 4);
+        QByteArray m2ts;
+        for (int at = 0; at < cbr.size(); at += 188)
+            m2ts += QByteArray(4, char(0x2A)) + cbr.mid(at, 188);
+        for (const QString &path :
+            { fixture::writeFile(dir, "noise.ts", noise), fixture::writeFile(dir, "m2ts.ts", m2ts) }) {
+            load(path);
+            expectBox(QMessageBox::Critical,
+                QStringLiteral("No transport stream packet grid in the first %1 bytes of %2")
+                    .arg(qMin<qint64>(QFileInfo(path).size(), 1 << 20))
+                    .arg(path));
+        }
+        QCOMPARE(page->currentFileName(), cbrPath);
+        QCOMPARE(page->currentBitrate(), qint64(3760000));
+    }
+    void reportedAddressIsCheckedAsTyped()
+    {
+        // The page alone, fed what a device could report: refused with the boxes a typed address or port gets.
+        streamingpanel alone(nullptr);
+        page = &alone;
+        load(cbrPath);
+        child<QCheckBox>("ipConfig_checkBox")->setChecked(true);
+        const QString address = QStringLiteral(
+            "IP Streaming Address Error. Please check the following condition : \n224.0.0.0 < IP Address < "
+            "239.255.255.255");
+        const QString port
+            = QStringLiteral("IP Streaming Port Error. Please check the following condition : \n0 < IP Port < 65536");
+        const QList<QStringList> reported { { "255.255.255.255", "1234", address }, { "127.0.0.1", "1234", address },
+            { "239.1.2", "1234", address }, { "239.1.2.3", "70000", port }, { "239.1.2.3", "0", port },
+            { "239.1.2.3", "", port } };
+        for (const QStringList &r : reported) {
+            alone.setModulatorInputSource([r] { return streamingpanel::modulatorInput { r[0], r[1] }; });
+            play();
+            QVERIFY2(alone.currentState() == 0, qPrintable(r.join(' ')));
+            expectBox(QMessageBox::Critical, r[2]);
+        }
+        page = main->streamingPage();
+    }
+    void sendFailureIsReportedOnce()
+    {
+        if (!isolated)
+            QSKIP("runs need a network namespace of their own (root)");
+        // A group the namespace has no route to: every datagram is refused. The page says so once and plays on.
+        load(cbrPath);
+        aimAtReceiver(QStringLiteral("239.255.99.1"));
+        click("loop_pushButton");
+        play();
+        QTRY_COMPARE_WITH_TIMEOUT(prompts->boxes.size(), 1, 4000);
+        QTest::qWait(2500);
+        QCOMPARE(prompts->boxes.size(), 1);
+        QVERIFY2(prompts->boxes.first().text.startsWith(
+                     QStringLiteral("The stream cannot be sent to 239.255.99.1:%1 (").arg(receiver->port())),
+            qPrintable(prompts->boxes.first().text));
+        QCOMPARE(page->currentState(), 2);
+        QCOMPARE(page->currentEngine()->datagramsSent(), quint64(0));
     }
     void testingChecksAndFieldsReachTheStreamingPage()
     {

@@ -211,6 +211,15 @@ private slots:
                                          << "nerio-ts stream: --inject-gap and --inject-run go together";
         QTest::newRow("listen port") << QStringList { "receive", "--listen", "127.0.0.1:99999" }
                                      << "nerio-ts receive: --listen wants an IPv4 ADDR:PORT";
+        // Numbers are checked alike everywhere: not a number, infinite, negative, past the type's range.
+        for (const char *seconds : { "nan", "inf", "-1", "1e400" })
+            QTest::newRow(qPrintable(QStringLiteral("seconds %1").arg(seconds)))
+                << QStringList { "receive", "--listen", "127.0.0.1:5000", "--seconds", seconds }
+                << QStringLiteral("nerio-ts receive: bad value '%1' for --seconds").arg(seconds);
+        QTest::newRow("duration nan") << QStringList { "stream", ts, "--dest", "127.0.0.1:5000", "--duration", "nan" }
+                                      << "nerio-ts stream: bad value 'nan' for --duration";
+        QTest::newRow("bitrate 1e7") << QStringList { "stream", ts, "--dest", "127.0.0.1:5000", "--bitrate", "1e7" }
+                                     << "nerio-ts stream: bad value '1e7' for --bitrate";
     }
 
     void argumentErrors()

@@ -133,9 +133,7 @@ int runAnalyze(const QStringList &args)
     if (fileSize == 0)
         return fail(QStringLiteral("%1 is empty").arg(path));
     if (measure.findSync() < 0)
-        return fail(QStringLiteral("no transport stream packet grid in the first %1 bytes of %2")
-                        .arg(qMin(fileSize, tspcrmeasure::SYNC_SEARCH_LIMIT))
-                        .arg(path));
+        return fail(tspcrmeasure::noGridMessage(path, fileSize));
     const qint64 measured = measure.measureBitrate();
 
     qint64 bitrate = 0;

@@ -30,6 +30,8 @@ void usage(FILE *to)
     out << "Usage: nerio-ts <command> [options]\n\nCommands:\n";
     for (const subcommand &command : SUBCOMMANDS)
         out << "  " << QString::fromLatin1(command.name).leftJustified(10) << command.summary << '\n';
+    out << "\nA FILE may be a named pipe (FIFO): it is read as it comes, and nerio-ts waits for its writer\n"
+           "(Ctrl-C ends the wait).\n";
     out << "\nRun 'nerio-ts <command> --help' for the options of a command.\n";
 }
 

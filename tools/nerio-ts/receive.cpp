@@ -25,20 +25,27 @@ namespace
 {
 
 const char HELP[]
-    = "Usage: nerio-ts receive --listen ADDR:PORT [--seconds S] [--json]\n"
+    = "Usage: nerio-ts receive --listen ADDR:PORT [--seconds S] [--json] [--strict]\n"
       "\n"
       "Receives a transport stream over UDP (plain or RTP) and measures it: TS bitrate, datagram gaps\n"
       "(p50/p99/max), the most datagrams in any 1 ms, continuity-counter errors, sync byte errors and\n"
       "sync losses, PCR repetition (TR 101 290: <= 40 ms), PCR accuracy against the byte position at the\n"
       "stream's constant rate (+/- 500 ns) and PCR arrival jitter. Arrival times are the kernel's; datagrams\n"
-      "the receiving socket itself had to drop are reported apart.\n"
+      "the receiving socket itself had to drop are reported apart. A figure the stream does not allow to\n"
+      "measure (too few datagrams or PCRs) is printed as not measured (null in JSON).\n"
+      "\n"
+      "The verdict line (JSON: verdict \"pass\" or \"fail\", and faults) fails the stream on continuity errors,\n"
+      "sync losses, PCR discontinuities, no PCR, PCR repetition over 40 ms, PCR accuracy outside +/- 500 ns, an\n"
+      "arrival rate more than 1 % away from the rate its PCRs give, and on any of these not measured.\n"
       "\n"
       "  --listen ADDR:PORT  address and port to receive on; a multicast address is joined\n"
       "  --seconds S         measure S seconds from the first datagram (default: until Ctrl-C)\n"
       "  --json              print the figures as one JSON object\n"
+      "  --strict            exit with status 1 when the verdict fails\n"
       "  -h, --help          show this help\n"
       "\n"
-      "Exit status: 0 on success, 1 when nothing arrived, 2 on a usage or socket error.\n";
+      "Exit status: 0 on success, 1 when nothing arrived (or with --strict, when the verdict fails), 2 on a\n"
+      "usage or socket error.\n";
 
 int usageError(const QString &message)
 {
@@ -69,6 +76,7 @@ int runReceive(const QStringList &args)
     QString listen;
     double seconds = 0;
     bool json = false;
+    bool strict = false;
     for (int i = 0; i < args.size(); ++i) {
         const QString &arg = args.at(i);
         if (arg == QLatin1String("--help") || arg == QLatin1String("-h")) {
@@ -77,17 +85,16 @@ int runReceive(const QStringList &args)
         }
         if (arg == QLatin1String("--json")) {
             json = true;
+        } else if (arg == QLatin1String("--strict")) {
+            strict = true;
         } else if (arg == QLatin1String("--listen") || arg == QLatin1String("--seconds")) {
             if (i + 1 >= args.size())
                 return usageError(QStringLiteral("%1 needs a value (try --help)").arg(arg));
             const QString value = args.at(++i);
             if (arg == QLatin1String("--listen")) {
                 listen = value;
-            } else {
-                bool ok = false;
-                seconds = value.toDouble(&ok);
-                if (!ok || seconds <= 0 || seconds > 86400 * 30)
-                    return usageError(QStringLiteral("--seconds wants a positive number, not '%1'").arg(value));
+            } else if (!parseSecondsOption(value, 86400 * 30, seconds)) {
+                return usageError(QStringLiteral("bad value '%1' for --seconds (try --help)").arg(value));
             }
         } else {
             return usageError(QStringLiteral("unknown argument '%1' (try --help)").arg(arg));
@@ -104,6 +111,7 @@ int runReceive(const QStringList &args)
 
 #ifdef Q_OS_WIN
     Q_UNUSED(json);
+    Q_UNUSED(strict);
     return usageError(QStringLiteral("needs kernel receive timestamps, not available on this platform"));
 #else
     const int fd = socket(AF_INET, SOCK_DGRAM, 0);
@@ -203,6 +211,6 @@ int runReceive(const QStringList &args)
         QTextStream(stdout) << QJsonDocument(r.toJson()).toJson(QJsonDocument::Compact) << '\n';
     else
         QTextStream(stdout) << r.toText();
-    return 0;
+    return strict && !r.faults().isEmpty() ? 1 : 0;
 #endif
 }

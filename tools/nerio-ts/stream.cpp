@@ -28,26 +28,32 @@
 namespace
 {
 
-const char HELP[] = "Usage: nerio-ts stream FILE --dest ADDR:PORT [options]\n"
-                    "\n"
-                    "Streams a transport stream file over UDP in datagrams of 7 packets, paced at the bitrate, as the\n"
-                    "Streaming page does. Shows the position and the achieved rate once a second on stderr and ends\n"
-                    "with a summary; Ctrl-C stops cleanly.\n"
-                    "\n"
-                    "  --dest ADDR:PORT   destination (unicast or multicast)\n"
-                    "  --bitrate N        TS bitrate in bit/s, 100000 to 65000000 (default: measured from the PCRs)\n"
-                    "  --rtp              put an RTP header in front of each datagram\n"
-                    "  --loop             start again at the end of the file (default: stop there)\n"
-                    "  --cc               renumber continuity counters so they run on across wraps and seeks\n"
-                    "  --pcr              regenerate PCRs from the output position and shift PTS/DTS with them\n"
-                    "  --no-start-sync    read from byte 0 instead of the first packet start\n"
-                    "  --inject-gap N     error injection: pass N packets, then replace --inject-run N packets\n"
-                    "  --inject-run N     packets replaced per injected run (with --inject-gap)\n"
-                    "  --inject-pid P     count and replace only packets of PID P (with --inject-gap)\n"
-                    "  --duration S       stop after S seconds\n"
-                    "  -h, --help         show this help\n"
-                    "\n"
-                    "Exit status: 0 on success, 2 on bad arguments or an unreadable file.\n";
+const char HELP[]
+    = "Usage: nerio-ts stream FILE --dest ADDR:PORT [options]\n"
+      "\n"
+      "Streams a transport stream file over UDP in datagrams of 7 packets, paced at the bitrate, as the\n"
+      "Streaming page does. Shows the position and the rate of the datagrams sent once a second on\n"
+      "stderr and ends with a summary; Ctrl-C stops cleanly. Without --loop the run ends with the file's\n"
+      "last packet (the last datagram may hold fewer than 7).\n"
+      "\n"
+      "FILE may be a named pipe (FIFO): it is read as it comes, nerio-ts waits for its writer (Ctrl-C\n"
+      "ends the wait), and what the bitrate measurement reads of it is not sent.\n"
+      "\n"
+      "  --dest ADDR:PORT   destination (unicast or multicast)\n"
+      "  --bitrate N        TS bitrate in bit/s, 100000 to 65000000 (default: measured from the PCRs)\n"
+      "  --rtp              put an RTP header in front of each datagram\n"
+      "  --loop             start again at the end of the file (default: stop there)\n"
+      "  --cc               renumber continuity counters so they run on across wraps and seeks\n"
+      "  --pcr              regenerate PCRs from the output position and shift PTS/DTS with them\n"
+      "  --no-start-sync    read from byte 0 instead of the first packet start\n"
+      "  --inject-gap N     error injection: pass N packets, then replace --inject-run N packets\n"
+      "  --inject-run N     packets replaced per injected run (with --inject-gap)\n"
+      "  --inject-pid P     count and replace only packets of PID P (with --inject-gap)\n"
+      "  --duration S       stop after S seconds\n"
+      "  -h, --help         show this help\n"
+      "\n"
+      "Exit status: 0 on success, 1 when no datagram could be sent (the network refused each one),\n"
+      "2 on bad arguments or an unreadable file.\n";
 
 constexpr qint64 MIN_BITRATE = 100000;
 constexpr qint64 MAX_BITRATE = 65000000;
@@ -64,13 +70,6 @@ int usageError(const QString &message)
 {
     QTextStream(stderr) << "nerio-ts stream: " << message << '\n';
     return 2;
-}
-
-bool parseNumber(const QString &text, qint64 min, qint64 max, qint64 &value)
-{
-    bool ok = false;
-    value = text.toLongLong(&ok);
-    return ok && value >= min && value <= max;
 }
 
 double cpuSeconds()
@@ -123,17 +122,15 @@ int runStream(const QStringList &args)
             if (arg == QLatin1String("--dest"))
                 dest = value;
             else if (arg == QLatin1String("--bitrate"))
-                ok = parseNumber(value, MIN_BITRATE, MAX_BITRATE, bitrate);
+                ok = parseWholeOption(value, MIN_BITRATE, MAX_BITRATE, bitrate);
             else if (arg == QLatin1String("--inject-gap"))
-                ok = parseNumber(value, 0, Q_INT64_C(1) << 62, injectGap);
+                ok = parseWholeOption(value, 0, Q_INT64_C(1) << 62, injectGap);
             else if (arg == QLatin1String("--inject-run"))
-                ok = parseNumber(value, 1, Q_INT64_C(1) << 62, injectRun);
+                ok = parseWholeOption(value, 1, Q_INT64_C(1) << 62, injectRun);
             else if (arg == QLatin1String("--inject-pid"))
-                ok = parseNumber(value, 0, 8191, injectPid);
-            else {
-                duration = value.toDouble(&ok);
-                ok = ok && duration > 0 && duration < 1e9;
-            }
+                ok = parseWholeOption(value, 0, 8191, injectPid);
+            else
+                ok = parseSecondsOption(value, 1e9, duration);
             if (!ok)
                 return usageError(QStringLiteral("bad value '%1' for %2 (try --help)").arg(value, arg));
         } else if (arg.startsWith(QLatin1Char('-')) && arg.size() > 1) {
@@ -168,8 +165,8 @@ int runStream(const QStringList &args)
         return usageError(QStringLiteral("cannot open %1: %2").arg(path, probe.errorString()));
     }
     const qint64 syncOffset = measure.findSync();
-    if (syncOffset < 0 || syncOffset > 32767 || measure.getFileSize() - syncOffset < 188)
-        return usageError(QStringLiteral("%1 holds no transport stream packet grid").arg(path));
+    if (syncOffset < 0)
+        return usageError(tspcrmeasure::noGridMessage(path, measure.getFileSize()));
     const qint64 measured = measure.measureBitrate();
     if (bitrate == 0) {
         if (measured <= 0) {
@@ -187,9 +184,9 @@ int runStream(const QStringList &args)
     // The switches set the corrections directly ("RAW mode disable" ticked, each box as given).
     streamingtools tools(nullptr, true, cc, pcr, startSync, injectGap >= 0, injectPid >= 0,
         injectGap < 0 ? 1000 : injectGap, quint16(injectPid < 0 ? 0 : injectPid), injectRun < 0 ? 1 : injectRun);
-    std::unique_ptr<streaming> run = std::make_unique<streaming>(nullptr, qint16(syncOffset),
-        loop ? int(tsloop::loopEnabled) : int(tsloop::loopDisabled), path, quint32(bitrate), &tools, rtp, address,
-        quint16(port), quint8(7));
+    std::unique_ptr<streaming> run
+        = std::make_unique<streaming>(nullptr, syncOffset, loop ? int(tsloop::loopEnabled) : int(tsloop::loopDisabled),
+            path, quint32(bitrate), &tools, rtp, address, quint16(port), quint8(7));
     run->assignPcrPids(measure.getParser()->programs());
 
     std::signal(SIGINT, onSignal);
@@ -249,11 +246,13 @@ int runStream(const QStringList &args)
     elapsed.start();
     run->startStreaming();
     events.exec();
+    run->stop();
     const double wall = elapsed.nsecsElapsed() / 1e9;
     const quint64 packets = run->packetsSent();
     const quint64 datagrams = run->datagramsSent();
     const quint64 stalls = run->stalls();
     const quint64 errors = run->sendErrors();
+    const QString why = run->lastSendError();
     run.reset();
     const double cpu = cpuSeconds() - cpuBefore;
     if (terminal)
@@ -267,5 +266,9 @@ int runStream(const QStringList &args)
                .arg(stalls)
                .arg(errors)
                .arg(wall > 0 ? cpu * 100 / wall : 0, 0, 'f', 1);
+    if (errors > 0 && datagrams == 0) {
+        err << "nerio-ts stream: no datagram could be sent to " << dest << ": " << why << '\n';
+        return 1;
+    }
     return 0;
 }
