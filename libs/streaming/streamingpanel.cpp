@@ -16,6 +16,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QGraphicsOpacityEffect>
+#include <QHeaderView>
 #include <QHostAddress>
 #include <QPropertyAnimation>
 #include <QRegularExpression>
@@ -117,6 +118,12 @@ streamingpanel::streamingpanel(QWidget *parent)
     ui->treeView->setModel(fileInfoModel);
     ui->treeView_2->setModel(programTreeModel);
     ui->treeView_3->setModel(pidTreeModel);
+    // A line wider than its tree (a long service name) scrolls sideways instead of being cut.
+    for (QTreeView *view : { ui->treeView, ui->treeView_2, ui->treeView_3 }) {
+        view->header()->setStretchLastSection(false);
+        view->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+        view->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+    }
 
     connect(ui->play_pause_pushButton, &QPushButton::clicked, this, &streamingpanel::on_play_pause_qbutton_clicked);
     connect(ui->stop_pushButton, &QPushButton::clicked, this, &streamingpanel::on_stop_qbutton_clicked);

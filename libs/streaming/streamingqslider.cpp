@@ -17,6 +17,13 @@ constexpr int BUBBLE_LEFT = 2;
 constexpr int BUBBLE_TOP = 32;
 constexpr int BUBBLE_WIDTH = 64;
 constexpr int BUBBLE_HEIGHT = 23;
+// Room around the time inside the bubble's image.
+constexpr int BUBBLE_PADDING = 10;
+
+QFont bubbleFont()
+{
+    return QFont(QStringLiteral("Calibri"), 11);
+}
 } // namespace
 
 streamingQSlider::streamingQSlider(QWidget *parent)
@@ -35,8 +42,8 @@ streamingQSlider::streamingQSlider(QWidget *parent)
     timeBubble->setAttribute(Qt::WA_TransparentForMouseEvents);
     bubbleEffect->setOpacity(0.0);
     timeBubble->setGraphicsEffect(bubbleEffect);
-    timeBubble->setGeometry(x() + BUBBLE_LEFT, BUBBLE_TOP, BUBBLE_WIDTH, BUBBLE_HEIGHT);
     drawBubble();
+    timeBubble->move(x() + BUBBLE_LEFT, BUBBLE_TOP);
 }
 
 QString streamingQSlider::timeText(quint64 seconds)
@@ -56,22 +63,26 @@ void streamingQSlider::jumpTo(int x)
     drawBubble();
     // p = value x width / range; an empty range keeps the bubble at the left end.
     const int p = range > 0 ? int(qint64(value() - minimum()) * width() / range) : 0;
-    timeBubble->setGeometry(this->x() + p + BUBBLE_LEFT, BUBBLE_TOP, BUBBLE_WIDTH, BUBBLE_HEIGHT);
+    timeBubble->move(this->x() + p + BUBBLE_LEFT, BUBBLE_TOP);
 }
 
 void streamingQSlider::drawBubble()
 {
+    // As wide as the time takes in the font at hand (Calibri is often missing; hours can take three digits).
+    const int bubbleWidth
+        = qMax(BUBBLE_WIDTH, QFontMetrics(bubbleFont()).horizontalAdvance(bubbleTime) + BUBBLE_PADDING);
     QPixmap image(QString::fromLatin1(SEEKER_IMAGE));
     if (image.isNull()) {
-        image = QPixmap(BUBBLE_WIDTH, BUBBLE_HEIGHT);
+        image = QPixmap(bubbleWidth, BUBBLE_HEIGHT);
         image.fill(Qt::transparent);
     }
-    image = image.scaled(BUBBLE_WIDTH, BUBBLE_HEIGHT, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    image = image.scaled(bubbleWidth, BUBBLE_HEIGHT, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     QPainter painter(&image);
-    painter.setFont(QFont(QStringLiteral("Calibri"), 11));
+    painter.setFont(bubbleFont());
     painter.drawText(image.rect(), Qt::AlignCenter, bubbleTime);
     painter.end();
     timeBubble->setPixmap(image);
+    timeBubble->resize(image.size());
 }
 
 void streamingQSlider::fadeBubble(qreal to, int durationMs)

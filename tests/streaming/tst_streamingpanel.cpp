@@ -25,6 +25,7 @@
 #include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QStandardItemModel>
+#include <QTreeView>
 #include <QtTest>
 
 #include <atomic>
@@ -446,6 +447,63 @@ private slots:
             qPrintable(prompts->boxes.first().text));
         QCOMPARE(page->currentState(), 2);
         QCOMPARE(page->currentEngine()->datagramsSent(), quint64(0));
+    }
+    void everyLineIsReadable()
+    {
+        // The window at its fixed size, in a font a point larger than the X11 default (Sans Serif 9 pt).
+        const QFont before = QApplication::font();
+        QApplication::setFont(QFont(QStringLiteral("Sans Serif"), 10));
+        const std::unique_ptr<const QFont, void (*)(const QFont *)> restore(
+            &before, [](const QFont *font) { QApplication::setFont(*font); });
+        // A programme named at length: its line is wider than the tree that shows it.
+        const QByteArray sdt = tsbuild::join(tsbuild::packetize(0x11,
+            tsbuild::sdtSection(
+                0x42, 7, { { 1, false, "Nerio Rundfunk", "Kanal Eins Mehrsprachiges Abendprogramm" } })));
+        load(fixture::writeFile(dir, "named.ts", sdt + cbr));
+        QCOMPARE(printed(page->programModel()).at(1),
+            QStringLiteral("  Kanal Eins Mehrsprachiges Abendprogramm - Program Number : 1 (3.757 Mbps)"));
+        main->show();
+        QVERIFY(QTest::qWaitForWindowExposed(main));
+        // Every line of the three trees, expanded, has the room its text and icon take (scrolling sideways).
+        for (const char *name : { "treeView", "treeView_2", "treeView_3" }) {
+            auto *view = child<QTreeView>(name);
+            view->expandAll();
+            std::function<void(const QModelIndex &)> walk = [&](const QModelIndex &parent) {
+                for (int r = 0; r < view->model()->rowCount(parent); ++r) {
+                    const QModelIndex index = view->model()->index(r, 0, parent);
+                    QVERIFY2(view->visualRect(index).width() >= view->sizeHintForIndex(index).width(),
+                        qPrintable(QStringLiteral("%1: %2 (%3 of %4 px)")
+                                       .arg(name, index.data().toString())
+                                       .arg(view->visualRect(index).width())
+                                       .arg(view->sizeHintForIndex(index).width())));
+                    walk(index);
+                }
+            };
+            walk(QModelIndex());
+        }
+        // Every label and check box of the page shows its whole text.
+        for (QWidget *w : page->findChildren<QWidget *>()) {
+            if (qobject_cast<QLabel *>(w) || qobject_cast<QCheckBox *>(w))
+                QVERIFY2(w->width() >= w->sizeHint().width(),
+                    qPrintable(QStringLiteral("%1: %2 of %3 px")
+                                   .arg(w->objectName())
+                                   .arg(w->width())
+                                   .arg(w->sizeHint().width())));
+        }
+        // The slider's time bubble is as wide as its time, also past 99 hours.
+        streamingQSlider *slider = page->seekSlider();
+        slider->setEnabled(true);
+        slider->setMaximum(400 * 3600);
+        for (const int x : { 5, 700 }) {
+            QTest::mousePress(slider, Qt::LeftButton, {}, QPoint(x, 10));
+            const int text = QFontMetrics(QFont(QStringLiteral("Calibri"), 11)).horizontalAdvance(slider->bubbleText());
+            QVERIFY2(slider->bubble()->width() >= text + 8,
+                qPrintable(QStringLiteral("%1: %2 of %3 px")
+                               .arg(slider->bubbleText())
+                               .arg(slider->bubble()->width())
+                               .arg(text)));
+            QTest::mouseRelease(slider, Qt::LeftButton, {}, QPoint(x, 10));
+        }
     }
     void testingChecksAndFieldsReachTheStreamingPage()
     {
