@@ -12,8 +12,8 @@ class nit_table : public table
 public:
     explicit nit_table(QObject *parent);
 
-    // 3 for a network_information_section of the actual network (table_id 0x40), else 0.
-    int parse();
+    // Decodes the version held: the first network_name_descriptor of the network descriptors, in section order.
+    void parse();
     const QString &getNetworkName() const { return networkName; }
 
 private:

@@ -16,8 +16,8 @@ class pat_table : public table
 public:
     explicit pat_table(QObject *parent);
 
-    // Decodes the complete section: 3 for a program_association_section (table_id 0x00), else 0.
-    int parse();
+    // Decodes the version held: the entries of all its sections in section order.
+    void parse();
     const QList<pat_entry> &entries() const { return programs; }
 
 private:

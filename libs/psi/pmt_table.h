@@ -12,9 +12,9 @@ class pmt_table : public table
 public:
     pmt_table(QObject *parent, quint16 pid, quint16 program_number);
 
-    // 3 for a TS_program_map_section of this table's program, else 0 (several programs may share
-    // one PMT PID, so a section of another program is not ours).
-    int parse();
+    // Decodes the version held. Several programs may share one PMT PID: only sections whose
+    // table_id_extension is this program's number are to be offered.
+    void parse();
 
     quint16 getProgramNumber() const { return programNumber; }
     quint16 getPcrPid() const { return pcrPid; }

@@ -26,44 +26,36 @@ void readServiceDescriptor(psibuffer &buf, int data, int length, sdt_service &se
 } // namespace
 
 sdt_table::sdt_table(QObject *parent)
-    : table(parent, tspacket::PID_SDT)
+    : table(parent, tspacket::PID_SDT, 0x42)
 {
 }
 
-int sdt_table::parse()
+void sdt_table::parse()
 {
     serviceList.clear();
-    transportStreamId = 0;
-    psibuffer buf(section);
-    if (buf.u8(0) != 0x42 || buf.error())
-        return 0;
-    transportStreamId = buf.u16(3);
-    const int loopEnd = qMin(int(section_length) - 1, buf.size());
-    int i = 11;
-    while (i + 5 <= loopEnd) {
-        sdt_service service;
-        service.service_id = buf.u16(i);
-        service.free_CA_mode = (buf.u8(i + 3) & 0x10) ? 1 : 0;
-        const int loopLength = buf.u16(i + 3) & 0x0FFF;
-        const int descriptorsEnd = i + 5 + loopLength;
-        if (descriptorsEnd > loopEnd)
-            break;
-        int j = i + 5;
-        while (j + 2 <= descriptorsEnd) {
-            const quint8 tag = buf.u8(j);
-            const int length = buf.u8(j + 1);
-            if (j + 2 + length > descriptorsEnd)
+    for (const QByteArray &section : qAsConst(sections)) {
+        psibuffer buf(section);
+        const int loopEnd = buf.size() - 4;
+        int i = 11;
+        while (i + 5 <= loopEnd) {
+            sdt_service service;
+            service.service_id = buf.u16(i);
+            service.free_CA_mode = (buf.u8(i + 3) & 0x10) ? 1 : 0;
+            const int descriptorsEnd = i + 5 + (buf.u16(i + 3) & 0x0FFF);
+            if (descriptorsEnd > loopEnd)
                 break;
-            if (tag == SERVICE_DESCRIPTOR) {
-                readServiceDescriptor(buf, j + 2, length, service);
-                break;
+            for (int j = i + 5; j + 2 <= descriptorsEnd;) {
+                const int length = buf.u8(j + 1);
+                if (j + 2 + length > descriptorsEnd)
+                    break;
+                if (buf.u8(j) == SERVICE_DESCRIPTOR) {
+                    readServiceDescriptor(buf, j + 2, length, service);
+                    break;
+                }
+                j += 2 + length;
             }
-            j += 2 + length;
+            serviceList.append(service);
+            i = descriptorsEnd;
         }
-        if (buf.error())
-            break;
-        serviceList.append(service);
-        i = descriptorsEnd;
     }
-    return 3;
 }

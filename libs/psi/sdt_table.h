@@ -19,13 +19,13 @@ class sdt_table : public table
 public:
     explicit sdt_table(QObject *parent);
 
-    // 3 for a service_description_section of the actual transport stream (table_id 0x42), else 0.
-    int parse();
+    // Decodes the version held: the services of all its sections in section order.
+    void parse();
 
-    quint16 getTransportStreamId() const { return transportStreamId; }
+    // The table_id_extension of an SDT is its transport_stream_id.
+    quint16 getTransportStreamId() const { return extension; }
     const QList<sdt_service> &services() const { return serviceList; }
 
 private:
-    quint16 transportStreamId = 0;
     QList<sdt_service> serviceList;
 };

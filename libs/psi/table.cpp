@@ -1,95 +1,48 @@
 #include "table.h"
 
-#include "psilog.h"
-#include "tspacket.h"
+#include "psibuffer.h"
 
-namespace
-{
-constexpr int MAX_SECTION_BYTES = 4096 + tspacket::PKT_SIZE; // 12-bit section_length + header + one packet
-}
-
-table::table(QObject *parent, quint16 pid)
+table::table(QObject *parent, quint16 pid, quint8 table_id)
     : QObject(parent)
     , pid(pid)
+    , table_id(table_id)
 {
 }
 
-table::section_status_enum table::get_section(const QByteArray &packet)
+bool table::add_section(const QByteArray &section)
 {
-    return get_section(reinterpret_cast<const uchar *>(packet.constData()), packet.size());
-}
+    psibuffer buf(section);
+    const quint8 id = buf.u8(0);
+    const bool longSyntax = buf.u8(1) & 0x80;
+    const quint16 ext = buf.u16(3);
+    const quint8 versionByte = buf.u8(5);
+    const int number = buf.u8(6);
+    const int last = buf.u8(7);
+    if (buf.error() || id != table_id || !longSyntax || !(versionByte & 0x01) || number > last)
+        return false;
+    const quint8 ver = (versionByte >> 1) & 0x1F;
+    if (complete && ext == extension && ver == version)
+        return false;
 
-table::section_status_enum table::get_section(const uchar *p, int size)
-{
-    if (status == section_complete)
-        return section_complete;
-    if (size < 4 || tspacket::pid(p) != pid)
-        return status;
-
-    const int afc = tspacket::adaptationFieldControl(p);
-    if (afc == 0) {
-        qCDebug(lcPsiSection) << "Invalid adaptation field";
-        return status;
+    if (!gathering || ext != nextExtension || ver != nextVersion || last + 1 != nextSections.size()) {
+        gathering = true;
+        nextExtension = ext;
+        nextVersion = ver;
+        nextSections = QVector<QByteArray>(last + 1);
+        nextMissing = last + 1;
     }
-    if (afc == 2)
-        return status;
+    QByteArray &slot = nextSections[number];
+    if (!slot.isEmpty())
+        return false;
+    slot = section;
+    if (--nextMissing > 0)
+        return false;
 
-    int payload = 4;
-    if (afc == 3) {
-        if (size < 5)
-            return status;
-        payload = 5 + p[4];
-    }
-    const uchar *end = p + size;
-
-    if (!tspacket::payloadUnitStart(p)) {
-        if (status != section_incomplete || payload >= size)
-            return status;
-        return append(p + payload, end);
-    }
-
-    // The pointer field must itself be inside the packet before anything is read from it.
-    if (payload >= size) {
-        qCDebug(lcPsiSection) << "parse_section : pointer field exceeds max value, its value = " << payload;
-        return section_error;
-    }
-    if (payload + 2 < size && p[payload] == 0 && p[payload + 1] == 0 && p[payload + 2] == 1)
-        return status; // a PES start, not a section
-
-    const int pointer = p[payload];
-    const int start = payload + 1 + pointer;
-    if (start >= size - 4) {
-        qCDebug(lcPsiSection) << "parse_section : pointer field exceeds max value, its value = " << start - 1;
-        return section_error;
-    }
-
-    // The bytes before the new section are the tail of the one being collected: finish it with them
-    // rather than throw away a section that was only one packet short.
-    if (status == section_incomplete && pointer > 0) {
-        if (append(p + payload + 1, p + start) == section_complete)
-            return section_complete;
-    }
-
-    section.clear();
-    section.reserve(MAX_SECTION_BYTES);
-    table_id = p[start];
-    section_length = quint16(((p[start + 1] << 8) | p[start + 2]) & 0x0FFF);
-    status = section_incomplete;
-    return append(p + start, end);
-}
-
-table::section_status_enum table::append(const uchar *from, const uchar *end)
-{
-    section.append(reinterpret_cast<const char *>(from), int(end - from));
-    if (section.size() >= int(section_length) + 3)
-        status = section_complete;
-    return status;
-}
-
-void table::reset()
-{
-    section.clear();
-    table_id = 0;
-    section_length = 0;
-    status = section_waiting;
+    complete = true;
+    extension = nextExtension;
+    version = nextVersion;
+    sections = nextSections;
+    gathering = false;
+    nextSections.clear();
+    return true;
 }

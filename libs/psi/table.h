@@ -1,43 +1,47 @@
 #pragma once
-// Base of the PSI tables: reassembles the first section carried on one PID from 188-byte transport
-// packets (ISO/IEC 13818-1, 2.4.4). Used only by the thread that scans the file.
+// Base of the PSI tables: gathers the sections of one table (one table_id and table_id_extension) by
+// version_number and section_number (ISO/IEC 13818-1, 2.4.4.5 to 2.4.4.7) and keeps the latest version whose
+// sections 0..last_section_number have all been seen. Sections reach it already cut and CRC-checked
+// (sectionreader). Used only by the thread that scans the file.
 
 #include <QByteArray>
 #include <QObject>
+#include <QVector>
 
 class table : public QObject
 {
     Q_OBJECT
 public:
-    enum section_status_enum {
-        section_error = 0, // returned only: the pointer field leads outside the packet
-        section_waiting = 1,
-        section_incomplete = 2,
-        section_complete = 3,
-    };
+    table(QObject *parent, quint16 pid, quint8 table_id);
 
-    table(QObject *parent, quint16 pid);
+    // Offers one section. True when it completes a version other than the one held, which then replaces it.
+    // Sections of another table_id, of the short syntax, not yet applicable (current_next_indicator 0) or
+    // numbered past their last_section_number are ignored, and so is a copy of the version held: a repeated
+    // version_number is not an update.
+    bool add_section(const QByteArray &section);
 
-    // Offers one transport packet; the section is complete once section_length + 3 bytes are in.
-    section_status_enum get_section(const QByteArray &packet);
-    section_status_enum get_section(const uchar *packet, int size);
-
-    // Forgets the collected section so the next section start on the PID is tried.
-    void reset();
-
+    bool isComplete() const { return complete; }
     quint16 getPid() const { return pid; }
     quint8 getTableId() const { return table_id; }
-    quint16 getSectionLength() const { return section_length; }
-    section_status_enum getStatus() const { return status; }
-    const QByteArray &getSection() const { return section; }
+    // table_id_extension and version_number of the version held.
+    quint16 getExtension() const { return extension; }
+    quint8 getVersion() const { return version; }
+    // The sections of the version held, by section_number.
+    const QVector<QByteArray> &getSections() const { return sections; }
 
 protected:
     quint16 pid;
-    quint8 table_id = 0;
-    quint16 section_length = 0;
-    QByteArray section;
-    section_status_enum status = section_waiting;
+    quint8 table_id;
+    bool complete = false;
+    quint16 extension = 0;
+    quint8 version = 0;
+    QVector<QByteArray> sections;
 
 private:
-    section_status_enum append(const uchar *from, const uchar *end);
+    // The version being gathered.
+    bool gathering = false;
+    quint16 nextExtension = 0;
+    quint8 nextVersion = 0;
+    QVector<QByteArray> nextSections; // indexed by section_number, empty until seen
+    int nextMissing = 0;
 };

@@ -4,6 +4,7 @@
 #include "pat_table.h"
 #include "pmt_table.h"
 #include "sdt_table.h"
+#include "sectionreader.h"
 #include "tspacket.h"
 
 tsparser::tsparser(QObject *parent)
@@ -12,6 +13,17 @@ tsparser::tsparser(QObject *parent)
     , nitTable(new nit_table(this))
     , sdtTable(new sdt_table(this))
 {
+    readPid(tspacket::PID_PAT);
+    readPid(tspacket::PID_NIT);
+    readPid(tspacket::PID_SDT);
+}
+
+tsparser::~tsparser() = default;
+
+void tsparser::readPid(quint16 pid)
+{
+    if (!readers[pid])
+        readers[pid] = std::make_unique<sectionreader>();
 }
 
 void tsparser::parse(const QByteArray &packet)
@@ -21,72 +33,97 @@ void tsparser::parse(const QByteArray &packet)
 
 void tsparser::parse(const uchar *packet, int size)
 {
-    if (size < 4 || complete())
+    if (size < 4)
         return;
     const quint16 pid = tspacket::pid(packet);
-
-    if (!patDone && pid == tspacket::PID_PAT && patTable->get_section(packet, size) == table::section_complete) {
-        if (patTable->parse() == 3) {
-            patDone = true;
-            for (const pat_entry &entry : patTable->entries()) {
-                pmtTables.append(new pmt_table(this, entry.PID, entry.program_number));
-                // Program 0 points at the NIT, not at a PMT: its table is never fed.
-                if (entry.program_number != 0) {
-                    ++pmtsPending;
-                    pmtPidPending.set(entry.PID);
-                }
-            }
-        } else {
-            patTable->reset();
-        }
-    }
-
-    // Every section that is not the one a table expects (an NIT or SDT of another network or
-    // stream, the PMT of another program sharing the PID) is skipped and the next one tried.
-    if (pmtPidPending.test(pid)) {
-        bool pidPending = false;
-        for (pmt_table *pmt : qAsConst(pmtTables)) {
-            if (pmt->getPid() != pid || pmt->getProgramNumber() == 0 || pmt->getStatus() == table::section_complete)
-                continue;
-            if (pmt->get_section(packet, size) == table::section_complete) {
-                if (pmt->parse() == 3) {
-                    --pmtsPending;
-                    continue;
-                }
-                pmt->reset();
-            }
-            pidPending = true;
-        }
-        if (!pidPending)
-            pmtPidPending.reset(pid);
-    }
-
-    if (!nitDone && pid == tspacket::PID_NIT && nitTable->get_section(packet, size) == table::section_complete) {
-        if (nitTable->parse() == 3)
-            nitDone = true;
-        else
-            nitTable->reset();
-    }
-
-    if (!sdtDone && pid == tspacket::PID_SDT && sdtTable->get_section(packet, size) == table::section_complete) {
-        if (sdtTable->parse() == 3)
-            sdtDone = true;
-        else
-            sdtTable->reset();
-    }
+    sectionreader *reader = readers[pid].get();
+    if (!reader)
+        return;
+    reader->feed(packet, size, cut);
+    if (cut.isEmpty())
+        return;
+    for (const QByteArray &section : qAsConst(cut))
+        take(pid, section);
+    cut.clear();
 }
 
-bool tsparser::complete() const
+void tsparser::take(quint16 pid, const QByteArray &section)
 {
-    return patDone && pmtsPending == 0 && nitDone && sdtDone;
+    // Every section that is not the one a table expects (an NIT or SDT of another network or stream, a
+    // bouquet, the PMT of a program not in the PAT) goes nowhere.
+    const quint8 tableId = quint8(section.at(0));
+    if (pid == tspacket::PID_PAT && tableId == patTable->getTableId()) {
+        if (patTable->add_section(section)) {
+            patTable->parse();
+            patChanged();
+        }
+    } else if (pid == tspacket::PID_NIT && tableId == nitTable->getTableId()) {
+        if (nitTable->add_section(section))
+            nitTable->parse();
+    } else if (pid == tspacket::PID_SDT && tableId == sdtTable->getTableId()) {
+        if (sdtTable->add_section(section))
+            sdtTable->parse();
+    }
+    // A PMT PID may equal another table's (a hand-made or broken PAT), so it is looked at apart.
+    if (tableId == 0x02 && section.size() >= 5) {
+        const quint16 program = quint16((quint8(section.at(3)) << 8) | quint8(section.at(4)));
+        pmt_table *pmt = pmtByProgram.value(program);
+        if (pmt && pmt->getPid() == pid) {
+            const bool first = !pmt->isComplete();
+            if (pmt->add_section(section)) {
+                pmt->parse();
+                pmtsPending -= first ? 1 : 0;
+            }
+        }
+    }
+    checkComplete();
+}
+
+void tsparser::patChanged()
+{
+    // A program that keeps its PMT PID keeps what its PMT already gave.
+    QHash<quint16, pmt_table *> previous;
+    previous.swap(pmtByProgram);
+    pmtTables.clear();
+    pmtsPending = 0;
+    for (const pat_entry &entry : patTable->entries()) {
+        // Program 0 points at the network PID, not at a PMT; a program listed twice keeps its first PID.
+        if (entry.program_number == 0 || pmtByProgram.contains(entry.program_number))
+            continue;
+        pmt_table *pmt = previous.take(entry.program_number);
+        if (pmt && pmt->getPid() != entry.PID) {
+            delete pmt;
+            pmt = nullptr;
+        }
+        if (!pmt)
+            pmt = new pmt_table(this, entry.PID, entry.program_number);
+        pmtByProgram.insert(entry.program_number, pmt);
+        pmtTables.append(pmt);
+        pmtsPending += pmt->isComplete() ? 0 : 1;
+        readPid(entry.PID);
+    }
+    qDeleteAll(previous);
+}
+
+void tsparser::checkComplete()
+{
+    allComplete = patTable->isComplete() && pmtsPending == 0 && nitTable->isComplete() && sdtTable->isComplete();
+}
+
+int tsparser::crc_errors() const
+{
+    int errors = 0;
+    for (const auto &reader : readers) {
+        if (reader)
+            errors += reader->crcErrors();
+    }
+    return errors;
 }
 
 QList<program_info> tsparser::programs()
 {
     programList.clear();
     for (const pmt_table *pmt : qAsConst(pmtTables)) {
-        if (pmt->getProgramNumber() == 0)
-            continue;
         program_info info;
         info.PMT_PID = pmt->getPid();
         info.PCR_PID = pmt->getPcrPid();
@@ -107,10 +144,12 @@ QList<program_info> tsparser::programs()
 
 quint16 tsparser::transport_stream_id() const
 {
-    return sdtDone ? sdtTable->getTransportStreamId() : 0;
+    if (sdtTable->isComplete())
+        return sdtTable->getTransportStreamId();
+    return patTable->isComplete() ? patTable->getExtension() : 0;
 }
 
 QString tsparser::network_name() const
 {
-    return nitDone ? nitTable->getNetworkName() : QString();
+    return nitTable->getNetworkName();
 }

@@ -1,6 +1,5 @@
 #include "analysistree.h"
 
-#include "es_table.h"
 #include "tspacket.h"
 
 #include <algorithm>
@@ -66,17 +65,26 @@ QString analysistree::bitrateText(double value)
     return QString::asprintf("%.0f ", value);
 }
 
-QString analysistree::streamIcon(const QString &itemText, const QString &descriptionLine)
+QString analysistree::streamIcon(es_kind kind, const QString &descriptionLine)
 {
     if (descriptionLine.contains(QLatin1String("Subtitling")) || descriptionLine.contains(QLatin1String("Teletext")))
         return ICON_TEXT;
-    if (itemText.contains(QLatin1String("Video")))
+    switch (kind) {
+    case es_kind::Video:
         return ICON_VIDEO;
-    if (itemText.contains(QLatin1String("Audio")))
+    case es_kind::Audio:
         return ICON_AUDIO;
-    if (itemText.contains(QLatin1String("Teletext")))
+    case es_kind::Text:
         return ICON_TEXT;
+    case es_kind::Data:
+        break;
+    }
     return ICON_DATA;
+}
+
+int analysistree::raiseCategory(int category, es_kind kind)
+{
+    return qMax(category, int(kind));
 }
 
 int analysistree::raiseCategory(int category, const QString &text)
@@ -107,7 +115,7 @@ QString analysistree::programIcon(int category)
     }
 }
 
-QList<analysisnode> analysistree::fileInformation(quint64 fileSize, qint64 measured, settlement settled)
+QList<analysisnode> analysistree::fileInformation(quint64 fileSize, qint64 measured, settlement settled, int crcErrors)
 {
     analysisnode file;
     file.text = QStringLiteral("File informations");
@@ -131,7 +139,12 @@ QList<analysisnode> analysistree::fileInformation(quint64 fileSize, qint64 measu
             leaf(QStringLiteral("Raw bitrate = ") + groupedInteger(measured) + QStringLiteral(" bps")));
         break;
     }
-    return { file, rate };
+
+    analysisnode psi;
+    psi.text = QStringLiteral("PSI sections");
+    psi.icon = ICON_DATA;
+    psi.children.append(leaf(QStringLiteral("CRC errors: ") + QString::number(crcErrors)));
+    return { file, rate, psi };
 }
 
 analysisnode analysistree::programTree(const QList<program_info> &programs, quint16 transportStreamId,
@@ -153,19 +166,18 @@ analysisnode analysistree::programTree(const QList<program_info> &programs, quin
         for (const es_entry &es : program.es_list) {
             const double streamBitrate = rate * share(es.elementary_PID);
             programShare += share(es.elementary_PID);
-            const es_names typeNames = names.lookup(es.stream_type);
-            const QString descriptor = names.lookup(es.first_descriptor_tag).descriptor_name;
+            const es_names typeNames = names.describe(es);
 
             analysisnode stream;
             stream.text = typeNames.short_name + QStringLiteral(" (") + bps(streamBitrate) + QLatin1Char(')');
             stream.toolTip = typeNames.description;
-            const QString descriptionLine = QStringLiteral("Description : ") + descriptor
+            const QString descriptionLine = QStringLiteral("Description : ") + typeNames.descriptor_name
                 + QStringLiteral(" (Stream ID : ") + QString::number(es.first_descriptor_tag) + QLatin1Char(')');
-            stream.icon = streamIcon(stream.text, descriptionLine);
+            stream.icon = streamIcon(typeNames.kind, descriptionLine);
             stream.children.append(leaf(QStringLiteral("PID : ") + QString::number(es.elementary_PID)));
             stream.children.append(leaf(descriptionLine));
             stream.children.append(leaf(QStringLiteral("Bitrate : ") + bps(streamBitrate)));
-            category = raiseCategory(category, stream.text);
+            category = raiseCategory(category, typeNames.kind);
             category = raiseCategory(category, descriptionLine);
             node.children.append(stream);
         }
@@ -202,6 +214,7 @@ QList<analysisnode> analysistree::pidTree(QVector<quint16> pids, const QList<pro
         row.text = QString::number(pid) + QStringLiteral(" - (") + bps(double(bitrate) * share(pid)) + QLatin1Char(')');
 
         QString name;
+        es_kind kind = es_kind::Data;
         if (pid == tspacket::PID_PAT) {
             name = QStringLiteral("PAT");
         } else if (pid == tspacket::PID_NULL) {
@@ -214,7 +227,9 @@ QList<analysisnode> analysistree::pidTree(QVector<quint16> pids, const QList<pro
                 }
                 for (const es_entry &es : program.es_list) {
                     if (es.elementary_PID == pid) {
-                        name = names.lookup(es.stream_type).short_name;
+                        const es_names stream = names.describe(es);
+                        name = stream.short_name;
+                        kind = stream.kind;
                         break;
                     }
                 }
@@ -224,7 +239,7 @@ QList<analysisnode> analysistree::pidTree(QVector<quint16> pids, const QList<pro
         }
         if (!name.isEmpty()) {
             analysisnode child = leaf(name);
-            child.icon = streamIcon(name);
+            child.icon = streamIcon(kind);
             row.children.append(child);
         }
         rows.append(row);

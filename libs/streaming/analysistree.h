@@ -4,6 +4,7 @@
 // Pure functions of the measurement's results; any thread.
 
 #include "analysisnode.h"
+#include "es_table.h"
 #include "program_info.h"
 
 #include <QList>
@@ -11,8 +12,6 @@
 #include <QVector>
 
 #include <functional>
-
-class es_table;
 
 class analysistree
 {
@@ -37,14 +36,15 @@ public:
     // "3.000 M", "100.000 K" or "500 " ; the caller appends "bps".
     static QString bitrateText(double bitsPerSecond);
 
-    // Icon of a stream item from its text and its description line.
-    static QString streamIcon(const QString &itemText, const QString &descriptionLine = QString());
-    // Category of a program after one more of its texts: 4 video, 2 audio, 1 subtitles/teletext.
+    // Icon of a stream item from what it carries and its description line.
+    static QString streamIcon(es_kind kind, const QString &descriptionLine = QString());
+    // Category of a program after one more of its streams or texts: 4 video, 2 audio, 1 subtitles/teletext.
+    static int raiseCategory(int category, es_kind kind);
     static int raiseCategory(int category, const QString &text);
     static QString programIcon(int category);
 
-    // "File informations" and "Computed bitrate".
-    static QList<analysisnode> fileInformation(quint64 fileSize, qint64 measured, settlement settled);
+    // "File informations", "Computed bitrate" and "PSI sections" (sections dropped by their CRC_32 check).
+    static QList<analysisnode> fileInformation(quint64 fileSize, qint64 measured, settlement settled, int crcErrors);
     static analysisnode programTree(const QList<program_info> &programs, quint16 transportStreamId,
         const QString &networkName, qint64 bitrate, const shareFunction &share, const es_table &names);
     // One row per PID, ascending, named after the first program that uses it.

@@ -535,7 +535,8 @@ void streamingpanel::on_file_pushButton_clicked()
         measured = measure->measureBitrate();
         settled = analysistree::settleBitrate(measured, bitrate);
         programs = measure->getParser()->programs();
-        fillModel(fileInfoModel, analysistree::fileInformation(fileSize, measured, settled));
+        fillModel(fileInfoModel,
+            analysistree::fileInformation(fileSize, measured, settled, measure->getParser()->crc_errors()));
         ui->treeView->expandAll();
     }
     if (settled == analysistree::settlement::NoPcr)

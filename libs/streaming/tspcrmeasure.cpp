@@ -57,6 +57,7 @@ void tspcrmeasure::resetScan()
     pidList.clear();
     pidPacketCounts.clear();
     packetCount = 0;
+    psiPacketCount = 0;
     samplesCollected = 0;
     samplesUsed = 0;
     discontinuities = 0;
@@ -120,6 +121,8 @@ qint64 tspcrmeasure::measureBitrate()
 
     using tspacket::PKT_SIZE;
     QByteArray block(PKT_SIZE * PACKETS_PER_READ, Qt::Uninitialized);
+    bool scanning = true;
+    quint64 psiLimit = 0; // packets from the file start, once the PCR scan has ended
     bool done = false;
     while (!done) {
         const qint64 got = file->read(block.data(), block.size());
@@ -128,11 +131,22 @@ qint64 tspcrmeasure::measureBitrate()
         const uchar *data = reinterpret_cast<const uchar *>(block.constData());
         const int packets = int(got / PKT_SIZE);
         for (int i = 0; i < packets; ++i) {
-            if (sampleLimit > 0 && samplesCollected >= sampleLimit) {
+            const uchar *packet = data + i * PKT_SIZE;
+            if (scanning && sampleLimit > 0 && samplesCollected >= sampleLimit) {
+                scanning = false;
+                psiLimit = psiSearchPackets();
+            }
+            if (scanning) {
+                processPacket(packet);
+                continue;
+            }
+            if (parser->complete() || packetCount + psiPacketCount >= psiLimit) {
                 done = true;
                 break;
             }
-            processPacket(data + i * PKT_SIZE);
+            ++psiPacketCount;
+            if (packet[0] == tspacket::SYNC_BYTE)
+                parser->parse(packet, PKT_SIZE);
         }
         if (got < block.size()) // end of file; a trailing partial packet is not a packet
             break;
@@ -140,7 +154,8 @@ qint64 tspcrmeasure::measureBitrate()
 
     measuredBitrate = samplesUsed > 0 ? qint64(sampleSum / samplesUsed) : -1;
     qCDebug(lcStreaming) << "measured" << measuredBitrate << "bit/s from" << samplesUsed << "PCR intervals,"
-                         << discontinuities << "time-base changes," << packetCount << "packets";
+                         << discontinuities << "time-base changes," << packetCount << "packets, then" << psiPacketCount
+                         << "for the PSI alone";
     return measuredBitrate;
 }
 
@@ -188,6 +203,13 @@ void tspcrmeasure::processPacket(const uchar *packet)
         pidPacketCounts.append(0);
     }
     ++pidPacketCounts[index];
+}
+
+quint64 tspcrmeasure::psiSearchPackets() const
+{
+    const double mean = samplesUsed > 0 ? sampleSum / samplesUsed : 0.0;
+    const double bitrate = mean > 0.0 && mean < PSI_SEARCH_MAX_BITRATE ? mean : double(PSI_SEARCH_MAX_BITRATE);
+    return quint64(PSI_SEARCH_SECONDS * bitrate / 8.0 / tspacket::PKT_SIZE);
 }
 
 double tspcrmeasure::pidShare(quint16 pid) const

@@ -23,6 +23,13 @@ public:
     // A PCR step larger than this (or a step back that is not the 2^33 x 300 wrap) is a new time
     // base: a spliced file or a restarted encoder. 10 x the largest interval ISO/IEC 13818-1 allows.
     static constexpr quint64 MAX_PCR_STEP = 27000000;
+    // Tables repeat more slowly than PCRs (DVB lets each NIT section come only every 10 s), so once the PCR
+    // scan has its samples the PSI parser alone reads on until every table is complete or this much stream
+    // from the start of the file has gone by: three NIT periods, so two damaged copies are survived.
+    static constexpr int PSI_SEARCH_SECONDS = 30;
+    // Stream time is counted at the measured bitrate, and at this one (the fastest the tool sends) when the
+    // measurement has nothing better.
+    static constexpr qint64 PSI_SEARCH_MAX_BITRATE = 65000000;
 
     tspcrmeasure(QObject *parent, const QString &fileName);
     ~tspcrmeasure() override;
@@ -41,7 +48,8 @@ public:
 
     // Bitrate in bit/s from consecutive PCRs of every PCR PID; -1 without a packet grid or with
     // fewer than two PCR intervals; 0 (unchanged) when the file could not be opened. Restarts the
-    // scan, the per-PID counts and the parser at each call.
+    // scan, the per-PID counts and the parser at each call. The per-PID counts are those of the PCR
+    // scan; the parser may read on (PSI_SEARCH_SECONDS).
     qint64 measureBitrate();
 
     // 0 scans the whole file; the default keeps a file load short.
@@ -55,6 +63,8 @@ public:
     const QVector<quint16> &getPidList() const { return pidList; }
     const QVector<quint64> &getPidPacketCounts() const { return pidPacketCounts; }
     quint64 getPacketCount() const { return packetCount; }
+    // Packets read after the PCR scan for the PSI parser alone.
+    quint64 getPsiPacketCount() const { return psiPacketCount; }
     qint64 getSyncOffset() const { return syncOffset; }
     qint64 getMeasuredBitrate() const { return measuredBitrate; }
     qint64 getFileSize() const;
@@ -65,10 +75,12 @@ public:
 private:
     void resetScan();
     void processPacket(const uchar *packet);
+    quint64 psiSearchPackets() const;
 
     QFile *file;
     qint64 syncOffset = -1;
     quint64 packetCount = 0;
+    quint64 psiPacketCount = 0;
     quint16 currentPid = 0;
     std::array<quint64, 8192> lastPcr; // NO_PCR until the PID's first PCR
     std::array<quint64, 8192> lastPcrPosition;

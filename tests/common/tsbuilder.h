@@ -38,6 +38,30 @@ inline QByteArray section(quint8 tableId, quint16 extension, const QByteArray &b
     return s + be16(int(crc >> 16)) + be16(int(crc & 0xFFFF));
 }
 
+// A built section with its CRC_32 computed again, after bytes of it were changed.
+inline QByteArray recrc(QByteArray section)
+{
+    section.chop(4);
+    const quint32 crc = crc32(section);
+    return section + be16(int(crc >> 16)) + be16(int(crc & 0xFFFF));
+}
+
+// A built section with one byte changed and a CRC_32 that matches again.
+inline QByteArray patched(QByteArray section, int offset, quint8 value)
+{
+    section[offset] = char(value);
+    return recrc(section);
+}
+
+// A built section given version_number, section_number and last_section_number (current_next_indicator 1).
+inline QByteArray numbered(QByteArray section, int version, int number, int last)
+{
+    section[5] = char(0xC1 | (version & 0x1F) << 1);
+    section[6] = char(number);
+    section[7] = char(last);
+    return recrc(section);
+}
+
 inline QByteArray patSection(quint16 tsid, const QList<QPair<quint16, quint16>> &programs)
 {
     QByteArray body;
@@ -105,6 +129,35 @@ inline QList<QByteArray> packetize(quint16 pid, const QByteArray &sections, int 
     const QByteArray all = QByteArray(1, char(0)) + sections;
     for (int at = 0; at < all.size(); at += 184)
         packets.append(packet(pid, at == 0, firstCc + at / 184, all.mid(at, 184)));
+    return packets;
+}
+
+// Sections back to back split into packets as a multiplexer must: payload_unit_start_indicator set on every
+// packet where a section starts, its pointer field giving the first start.
+inline QList<QByteArray> packetizeSections(quint16 pid, const QList<QByteArray> &sections, int firstCc = 0)
+{
+    QByteArray all;
+    QList<int> starts;
+    for (const QByteArray &s : sections) {
+        starts.append(all.size());
+        all += s;
+    }
+    QList<QByteArray> packets;
+    for (int at = 0; at < all.size();) {
+        int first = -1;
+        for (const int s : starts) {
+            if (s >= at && s <= at + 183) {
+                first = s;
+                break;
+            }
+        }
+        const int cc = firstCc + packets.size();
+        // A start at the last byte needs a pointer field there is no room for: stuffing, then the next packet.
+        const int length = first < 0 ? 184 : 183;
+        const bool pusi = first >= 0 && first < at + 183;
+        packets.append(packet(pid, pusi, cc, pusi ? char(first - at) + all.mid(at, length) : all.mid(at, length)));
+        at += length;
+    }
     return packets;
 }
 

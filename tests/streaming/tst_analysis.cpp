@@ -1,10 +1,12 @@
 // What the pages and nerio-ts report about a stream: packet grid search and PCR bitrate of files written at
-// exactly 10 Mbit/s (pcrstream.h), and the stream monitor of nerio-ts receive fed hand-made datagrams with
-// chosen arrival times.
+// exactly 10 Mbit/s (pcrstream.h), how far the PSI tables are read after the bitrate scan, the icons of current
+// programmes, and the stream monitor of nerio-ts receive fed hand-made datagrams with chosen arrival times.
 
+#include "analysistree.h"
 #include "enginefixture.h"
 #include "pcrstream.h"
 #include "tsmonitor.h"
+#include "tsparser.h"
 #include "tspcrmeasure.h"
 
 #include <QtTest>
@@ -74,6 +76,68 @@ private slots:
         QCOMPARE(m.findSync(), offset);
         QCOMPARE(m.measureBitrate(), bitrate);
         QCOMPARE(m.getPacketCount(), quint64(packets));
+    }
+
+    // After its 1000 PCR intervals the scan hands packets to the PSI parser alone, until the tables are complete or
+    // 30 s of stream from the start have gone by. At 451 200 bit/s (300 packets a second, 90 000 ticks of 27 MHz a
+    // packet) with a PCR in every packet but the PAT, PMT and SDT, the scan ends near packet 1000 and the bound is
+    // packet 9000: an NIT at 8999 is found, one at 9000 is not.
+    void psiReadOnAfterTheScan_data()
+    {
+        QTest::addColumn<int>("nitAt");
+        QTest::addColumn<QString>("network");
+        QTest::newRow("last packet inside") << 8999 << "Inside";
+        QTest::newRow("first packet outside") << 9000 << "";
+    }
+
+    void psiReadOnAfterTheScan()
+    {
+        QFETCH(int, nitAt);
+        QFETCH(QString, network);
+        using namespace tsbuild;
+        QByteArray bytes = join(packetize(0, patSection(1, { { 1, 0x1000 } })))
+            + join(packetize(0x1000, pmtSection(1, 0x100, { { 0x24, 0x100, {} } })))
+            + join(packetize(0x11, sdtSection(0x42, 1, { { 1, false, "P", "S" } })));
+        for (int i = 3; i < 9100; ++i)
+            bytes += i == nitAt ? join(packetize(0x10, nitSection(0x40, 1, descriptor(0x40, "Inside"))))
+                                : pcrPacket(0x100, quint64(i) * 90000);
+        tspcrmeasure m(nullptr, fixture::writeFile(dir, QString::fromLatin1(QTest::currentDataTag()), bytes));
+        QCOMPARE(m.measureBitrate(), 451200LL);
+        QCOMPARE(m.getParser()->network_name(), network);
+        QCOMPARE(m.getPacketCount() + m.getPsiPacketCount(), quint64(9000));
+        // The per-PID counts stay those of the scan.
+        QCOMPARE(m.pidPacketCount(0x100), m.getPacketCount() - 3);
+    }
+
+    // A programme of HEVC video, AC-3 audio and subtitles carried as private data is a television programme; one of
+    // E-AC-3 alone a radio programme.
+    void currentProgrammesIcons()
+    {
+        const auto stream = [](quint8 type, quint16 pid, QVector<quint8> tags) {
+            es_entry e;
+            e.stream_type = type;
+            e.elementary_PID = pid;
+            e.descriptor_tags = tags;
+            e.first_descriptor_tag = tags.isEmpty() ? 255 : tags.first();
+            return e;
+        };
+        program_info tv;
+        tv.program_number = 1;
+        tv.es_list = { stream(0x24, 0x100, {}), stream(0x06, 0x101, { 0x0A, 0x6A }), stream(0x06, 0x102, { 0x59 }) };
+        program_info radio;
+        radio.program_number = 2;
+        radio.es_list = { stream(0x06, 0x200, { 0x7A }) };
+        const analysisnode top = analysistree::programTree(
+            { tv, radio }, 1, QString(), 10000000, [](quint16) { return 0.0; }, es_table());
+        QStringList icons;
+        for (const analysisnode &programme : top.children) {
+            icons.append(programme.icon);
+            for (int s = 0; s < programme.children.size() - 4; ++s)
+                icons.append(programme.children.at(s).text + ' ' + programme.children.at(s).icon);
+        }
+        QCOMPARE(icons,
+            QStringList({ ":/tv.png", "HEVC/H.265 Video (0 bps) :/video.png", "AC-3 Audio (0 bps) :/audio.png",
+                "DVB Subtitling (0 bps) :/text.png", ":/audio.png", "E-AC-3 Audio (0 bps) :/audio.png" }));
     }
 
     void monitorErrorsBurstsAndDatagrams()

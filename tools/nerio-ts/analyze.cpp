@@ -23,25 +23,35 @@ const char HELP[] = "Usage: nerio-ts analyze [--json] FILE\n"
                     "\n"
                     "Reads a transport stream file as the Streaming page does when it loads one: finds the\n"
                     "188-byte packet grid, measures the multiplex bitrate from the PCRs (up to 1000 intervals),\n"
-                    "counts packets per PID over that scan and decodes the PAT, PMTs, NIT and SDT.\n"
+                    "counts packets per PID over that scan and decodes the PAT, PMTs, NIT and SDT, reading on\n"
+                    "after the scan until they are all complete or 30 s of stream have gone by. Every section\n"
+                    "in a packet is read; sections failing their CRC_32 are dropped and counted; tables of\n"
+                    "several sections are assembled and the latest complete version is shown.\n"
                     "\n"
                     "Without --json it prints the file information, program and PID trees as indented text.\n"
                     "Bitrates of programs, streams and PIDs use the settled bitrate: the measured one, or\n"
                     "10 Mbps when no PCR was found or the measurement is 0 or above 65 000 000 bit/s.\n"
                     "\n"
                     "  --json     print one JSON object instead: file_size, packets, sync_offset, bitrate (measured,\n"
-                    "             -1 when none), settled_bitrate, transport_stream_id, network_name, programs\n"
-                    "             (program_number, pmt_pid, pcr_pid, scrambled, provider, service, streams of pid,\n"
-                    "             stream_type, first_descriptor_tag) and pids (pid, packets counted by the scan)\n"
+                    "             -1 when none), settled_bitrate, transport_stream_id, network_name, crc_errors,\n"
+                    "             programs (program_number, pmt_pid, pcr_pid, scrambled, provider, service, streams\n"
+                    "             of pid, stream_type, first_descriptor_tag and codec, a word such as \"mpeg2video\",\n"
+                    "             \"hevc\", \"ac3\" or \"dvb_subtitle\", null when unknown) and pids (pid, packets\n"
+                    "             counted by the scan)\n"
                     "  -h, --help show this help\n"
                     "\n"
                     "Exit status: 0 on success; 1 when the file cannot be opened, is empty or has no packet grid\n"
-                    "within its first 1 MiB, or on a usage error.\n";
+                    "within its first 1 MiB; 2 on a usage error.\n";
 
-int fail(const QString &message)
+int fail(const QString &message, int status = 1)
 {
     QTextStream(stderr) << "nerio-ts analyze: " << message << '\n';
-    return 1;
+    return status;
+}
+
+int usageError(const QString &message)
+{
+    return fail(message, 2);
 }
 
 void printTree(QTextStream &out, const analysisnode &node, int depth)
@@ -51,8 +61,8 @@ void printTree(QTextStream &out, const analysisnode &node, int depth)
         printTree(out, child, depth + 1);
 }
 
-QJsonObject jsonReport(
-    tspcrmeasure &measure, qint64 fileSize, qint64 measured, qint64 settled, const QList<program_info> &programs)
+QJsonObject jsonReport(tspcrmeasure &measure, qint64 fileSize, qint64 measured, qint64 settled,
+    const QList<program_info> &programs, const es_table &names)
 {
     tsparser *parser = measure.getParser();
     QJsonObject report;
@@ -64,6 +74,7 @@ QJsonObject jsonReport(
     report.insert(QStringLiteral("transport_stream_id"), parser->transport_stream_id());
     const QString network = parser->network_name();
     report.insert(QStringLiteral("network_name"), network.isEmpty() ? QJsonValue() : QJsonValue(network));
+    report.insert(QStringLiteral("crc_errors"), parser->crc_errors());
 
     QJsonArray programArray;
     for (const program_info &program : programs) {
@@ -80,6 +91,8 @@ QJsonObject jsonReport(
             stream.insert(QStringLiteral("pid"), es.elementary_PID);
             stream.insert(QStringLiteral("stream_type"), es.stream_type);
             stream.insert(QStringLiteral("first_descriptor_tag"), es.first_descriptor_tag);
+            const QString codec = names.describe(es).codec;
+            stream.insert(QStringLiteral("codec"), codec.isEmpty() ? QJsonValue() : QJsonValue(codec));
             streams.append(stream);
         }
         entry.insert(QStringLiteral("streams"), streams);
@@ -114,15 +127,15 @@ int runAnalyze(const QStringList &args)
         if (arg == QLatin1String("--json")) {
             json = true;
         } else if (arg.startsWith(QLatin1Char('-')) && arg.size() > 1) {
-            return fail(QStringLiteral("unknown option '%1' (try --help)").arg(arg));
+            return usageError(QStringLiteral("unknown option '%1' (try --help)").arg(arg));
         } else if (path.isEmpty()) {
             path = arg;
         } else {
-            return fail(QStringLiteral("one FILE only (try --help)"));
+            return usageError(QStringLiteral("one FILE only (try --help)"));
         }
     }
     if (path.isEmpty())
-        return fail(QStringLiteral("missing FILE (try --help)"));
+        return usageError(QStringLiteral("missing FILE (try --help)"));
     if (QFileInfo(path).isDir())
         return fail(QStringLiteral("%1 is a folder, not a transport stream file").arg(path));
 
@@ -147,17 +160,18 @@ int runAnalyze(const QStringList &args)
     tsparser *parser = measure.getParser();
     const QList<program_info> programs = parser->programs();
 
+    const es_table names;
     QTextStream out(stdout);
     out.setCodec("UTF-8");
     if (json) {
-        out << QJsonDocument(jsonReport(measure, fileSize, measured, bitrate, programs))
+        out << QJsonDocument(jsonReport(measure, fileSize, measured, bitrate, programs, names))
                    .toJson(QJsonDocument::Indented);
         return 0;
     }
 
-    const es_table names;
     const auto share = [&measure](quint16 pid) { return measure.pidShare(pid); };
-    for (const analysisnode &node : analysistree::fileInformation(quint64(fileSize), measured, settled))
+    for (const analysisnode &node :
+        analysistree::fileInformation(quint64(fileSize), measured, settled, parser->crc_errors()))
         printTree(out, node, 0);
     out << '\n';
     printTree(out,
