@@ -8,13 +8,13 @@
 #include "dialogloginip.h"
 #include "dialogloginserial.h"
 #include "mux.h"
+#include "parameterrules.h"
 #include "uiprompts.h"
 
 #include <QGuiApplication>
 #include <QIcon>
 #include <QLoggingCategory>
 #include <QPixmap>
-#include <QRegularExpression>
 #include <QScreen>
 #include <QTimer>
 
@@ -28,14 +28,9 @@ const char *const IP_ERROR_TITLE = "IP Status";
 const char *const IP_ADDRESS_REFUSED = "Invalid IP address. Changes were not applied.";
 const char *const IP_PORT_REFUSED = "Invalid port. Changes were not applied.";
 const char *const XML_FILTER = "Configuration files(*.xml)";
-
-// Multicast input address; the dots match any character, as the device's own rule does.
-const char *const MULTICAST_PATTERN
-    = "^((22[4-9]|23[0-9]).)((25[0-5]|2[0-4][0-9]|[01]?[0-9][0-9]?).){2}(25[0-5]|2[0-4][0-9]|[01]?[0-9][0-9]?)$";
-const char *const PORT_PATTERN = "^[0-9]{4,5}$";
-constexpr int MIN_PORT = 1024;
-// Five digits pass the pattern up to 99999; beyond 65535 there is no UDP port.
-constexpr int MAX_PORT = 65535;
+const char *const INVALID_VALUES_TITLE = "Invalid values";
+// Longest value quoted in a box: a hostile reading may hold a line of any length.
+constexpr int MAX_QUOTED_VALUE = 40;
 
 // Indicator image and tooltip per input status code.
 struct IndicatorLook
@@ -181,12 +176,11 @@ void ConfigurationPanel::setIPAddress(const QString &address)
 
 void ConfigurationPanel::setIPConfig(const QString &address, const QString &ipPort, bool isUnicast)
 {
-    if (!QRegularExpression(QString::fromLatin1(MULTICAST_PATTERN)).match(address).hasMatch()) {
+    if (!ParameterRules::multicastAddress(address)) {
         UiPrompts::warning(this, QString::fromLatin1(IP_ERROR_TITLE), QString::fromLatin1(IP_ADDRESS_REFUSED));
         return;
     }
-    if (!QRegularExpression(QString::fromLatin1(PORT_PATTERN)).match(ipPort).hasMatch() || ipPort.toInt() < MIN_PORT
-        || ipPort.toInt() > MAX_PORT) {
+    if (!ParameterRules::port(ipPort)) {
         UiPrompts::warning(this, QString::fromLatin1(IP_ERROR_TITLE), QString::fromLatin1(IP_PORT_REFUSED));
         return;
     }
@@ -230,6 +224,9 @@ void ConfigurationPanel::setAntennaImage(bool green, int attenuationDb)
 
 void ConfigurationPanel::setAttenuationLevel(int value)
 {
+    // Whatever the caller, the page never holds (and Apply never sends) a level the device has not.
+    if (value < 0 || value > ParameterRules::MAX_ATTENUATION_DB)
+        return;
     attenuation = QString::number(value);
     ui->attenuationLabel->setText(attenuation + QStringLiteral("dB"));
     setAntennaImage(true, value);
@@ -240,7 +237,7 @@ void ConfigurationPanel::setAttenuationLevelFromWheel(int delta)
     int a = attenuation.toInt();
     if (!ui->outputSliderButton->isChecked())
         return;
-    if (delta < 0 && a < MAX_ATTENUATION_DB)
+    if (delta < 0 && a < ParameterRules::MAX_ATTENUATION_DB)
         ++a;
     else if (delta > 0 && a > 0)
         --a;
@@ -318,14 +315,28 @@ void ConfigurationPanel::on_autoClockCheckBox_clicked()
 
 void ConfigurationPanel::setFrequency(const QString &frequencyText, const QString &channelText)
 {
-    bool ok = false;
-    const float f = frequencyText.toFloat(&ok);
-    if (!ok || !ChannelPlan::inRange(f))
+    if (!ParameterRules::frequency(frequencyText))
         return;
     frequency = frequencyText;
     ui->VCOButton->setText(QStringLiteral("\n") + frequency + QStringLiteral("\nMHz"));
     ui->freqLabel->setText(frequency + QStringLiteral("MHz"));
     ui->channelLabel->setText(ChannelPlan::channelLabelText(channelText));
+}
+
+QString ConfigurationPanel::quotedValue(const QString &name, const QString &value)
+{
+    QString shown = value.left(MAX_QUOTED_VALUE);
+    if (value.size() > MAX_QUOTED_VALUE)
+        shown += QStringLiteral("...");
+    return name + QStringLiteral(" : ") + shown;
+}
+
+void ConfigurationPanel::reportInvalidValues(const QString &source, const QStringList &refused)
+{
+    if (refused.isEmpty())
+        return;
+    UiPrompts::warning(this, QString::fromLatin1(INVALID_VALUES_TITLE),
+        source + QStringLiteral(" (out of range or unreadable), not applied:\n") + refused.join(QLatin1Char('\n')));
 }
 
 void ConfigurationPanel::setIndicator(QLabel *indicator, int statusCode)
@@ -370,6 +381,9 @@ void ConfigurationPanel::saveConfigToXML()
     if (path.isEmpty())
         return;
     configFile.reset(new ConfigXML(path, true));
+    // Not a file that can be written (its box has been shown): nothing is tried.
+    if (!configFile->isOpened())
+        return;
     configFile->createRoot();
     const QStringList values = collectConfig();
     // collectConfig order: input, code rate, guard, constellation, bandwidth, OFDM, clock, multicast, port,
@@ -385,9 +399,8 @@ void ConfigurationPanel::saveConfigToXML()
     // previous file whole; the operator is told once and the remaining keys are not tried.
     for (const auto &key : keys) {
         if (!configFile->writeParam(serialNumber, QString::fromLatin1(key.first), key.second)) {
-            if (configFile->isOpened())
-                UiPrompts::warning(
-                    this, QStringLiteral("XML save error"), QStringLiteral("Unable to save the configuration file"));
+            UiPrompts::warning(
+                this, QStringLiteral("XML save error"), QStringLiteral("Unable to save the configuration file"));
             return;
         }
     }
@@ -401,24 +414,36 @@ void ConfigurationPanel::setConfigFromXML()
         return;
     configFile.reset(new ConfigXML(path, false));
 
+    // A key missing from the file (no entry for this modulator, or a file that could not be read) or left
+    // empty leaves its setting alone: reading it as 0 dB and output off would switch a transmitter off on
+    // the next apply. A value the page would refuse from the operator is refused here too.
+    QStringList refused;
+    const auto read = [this](const char *key, QString *value) {
+        *value = configFile->readParam(serialNumber, QString::fromLatin1(key));
+        return !value->trimmed().isEmpty();
+    };
+    const auto valid = [&refused](const char *key, const QString &text, bool ok) {
+        if (!ok)
+            refused << quotedValue(QString::fromLatin1(key), text);
+        return ok;
+    };
+    QString text;
     for (int i = 0; i < muxList.size(); ++i) {
-        const QString text = configFile->readParam(serialNumber, QString::fromLatin1(FILE_KEYS[i]));
+        if (!read(FILE_KEYS[i], &text))
+            continue;
         const int index = muxList[i]->items.indexOf(text);
-        if (!text.isNull() && index >= 0)
+        if (valid(FILE_KEYS[i], text, index >= 0))
             muxList[i]->setStatus(index);
     }
     // A selector refresh repaints its own image; an automatic selection keeps showing as such.
     on_autoInputCheckBox_clicked();
     on_autoClockCheckBox_clicked();
-    // A key missing from the file (no entry for this modulator, or a file that could not be read) leaves
-    // its setting alone: reading it as 0 dB and output off would switch a transmitter off on the next apply.
-    const QString reduction = configFile->readParam(serialNumber, QStringLiteral("reduction"));
-    if (!reduction.isNull())
-        setAttenuationLevel(reduction.trimmed().toInt());
-    const QString carrier = configFile->readParam(serialNumber, QStringLiteral("carrier_frequency"));
-    if (!carrier.isNull())
-        setFrequency(carrier, ChannelPlan::channelOf(carrier.toFloat()));
-    const QString output = configFile->readParam(serialNumber, QStringLiteral("output"));
-    if (!output.isNull())
-        setOutputStateFromText(output);
+    int db = 0;
+    if (read("reduction", &text) && valid("reduction", text, ParameterRules::attenuation(text.trimmed(), &db)))
+        setAttenuationLevel(db);
+    if (read("carrier_frequency", &text) && valid("carrier_frequency", text, ParameterRules::frequency(text.trimmed())))
+        setFrequency(text.trimmed(), ChannelPlan::channelOf(text.toFloat()));
+    if (read("output", &text) && valid("output", text, ParameterRules::onOff(text)))
+        setOutputStateFromText(text);
+    reportInvalidValues(QStringLiteral("Values of the configuration file"), refused);
 }

@@ -34,7 +34,6 @@ public:
     static constexpr int FIRST_POLL_DELAY_MS = 100;
     static constexpr int POLL_INTERVAL_MS = 1000;
     static constexpr int TELNET_PORT = 23;
-    static constexpr int MAX_ATTENUATION_DB = 30;
 
     explicit ConfigurationPanel(QWidget *parent = nullptr);
     ~ConfigurationPanel() override;
@@ -151,6 +150,10 @@ private:
     void armLoginWatchdog();
     void loginStalled();
     static QString replyValue(const QStringList &lines, const QString &key);
+    // "name : value" for a box, a long value cut short.
+    static QString quotedValue(const QString &name, const QString &value);
+    // One box naming the values of a reading or a file that were not taken; nothing when none.
+    void reportInvalidValues(const QString &source, const QStringList &refused);
     // Issues one setting and waits for its own verdict, also when it had to queue behind a reading.
     CommandHandler::infoMsg waitForLine(CommandHandler::RequestType type, const std::function<void()> &issue);
     bool downloadImage(const QByteArray &image);

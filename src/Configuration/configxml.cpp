@@ -3,8 +3,10 @@
 #include "uiprompts.h"
 
 #include <QDomNamedNodeMap>
+#include <QFileInfo>
 #include <QLoggingCategory>
 #include <QSaveFile>
+#include <QXmlStreamReader>
 #include <QXmlStreamWriter>
 
 Q_LOGGING_CATEGORY(lcConfigFile, "nerio.config.xml")
@@ -22,6 +24,45 @@ constexpr int INDENT = 2;
 // A parameter file is a few kilobytes. Parsing 100 MB took 4.4 s and 300 MB of memory, so anything
 // past this generous bound is refused unread, as a malformed file is.
 constexpr qint64 MAX_FILE_BYTES = qint64(16) * 1024 * 1024;
+// A parameter file is three levels deep. The document parser recurses once per level and overflows the
+// stack some tens of thousands of levels down, so the nesting is bounded before it runs.
+constexpr int MAX_DEPTH = 64;
+
+// Reads the document as a stream (no recursion, no entity expansion) and says why the document parser
+// must not see it: nesting beyond MAX_DEPTH, entity declarations (a few kilobytes of them expand to
+// gigabytes; the format needs none), or anything not well-formed. Empty when it may be parsed.
+QString unsafeContent(QIODevice *device)
+{
+    QXmlStreamReader reader(device);
+    int depth = 0;
+    while (!reader.atEnd()) {
+        switch (reader.readNext()) {
+        case QXmlStreamReader::DTD:
+            if (!reader.entityDeclarations().isEmpty() || reader.text().contains(QLatin1String("<!ENTITY")))
+                return QStringLiteral("entity declarations");
+            break;
+        case QXmlStreamReader::StartElement:
+            if (++depth > MAX_DEPTH)
+                return QStringLiteral("nested deeper than %1 levels").arg(MAX_DEPTH);
+            break;
+        case QXmlStreamReader::EndElement:
+            --depth;
+            break;
+        default:
+            break;
+        }
+    }
+    if (reader.hasError())
+        return QStringLiteral("line %1: %2").arg(reader.lineNumber()).arg(reader.errorString());
+    return QString();
+}
+
+// Reading a FIFO or a device would block the window for good, in open() or in the first read.
+bool isRegularOrAbsent(const QString &path)
+{
+    const QFileInfo info(path);
+    return !info.exists() || info.isFile();
+}
 
 const QStringList &configKeys()
 {
@@ -38,9 +79,10 @@ const QStringList &streamKeys()
 
 QDomElement modulatorElement(const QDomElement &root, const QString &serialNumber)
 {
+    const QString key = ConfigXML::serialKey(serialNumber);
     for (QDomElement e = root.firstChildElement(); !e.isNull(); e = e.nextSiblingElement()) {
         if (e.hasAttribute(QLatin1String(ConfigXML::SERIAL_ATTRIBUTE))
-            && e.attribute(QLatin1String(ConfigXML::SERIAL_ATTRIBUTE)) == serialNumber)
+            && e.attribute(QLatin1String(ConfigXML::SERIAL_ATTRIBUTE)) == key)
             return e;
     }
     return QDomElement();
@@ -96,14 +138,21 @@ ConfigXML::ConfigXML(const QString &path, bool isNew)
     confName = path.section(QLatin1Char('/'), -1);
     confName.remove(QStringLiteral(".xml"));
 
-    if (!file.open(QIODevice::ReadWrite)) {
+    // A load only reads: a write-protected file still loads. A save creates the file here when missing.
+    const QIODevice::OpenMode mode = isNew ? QIODevice::ReadWrite : QIODevice::ReadOnly;
+    const bool regular = isNew ? isRegularOrAbsent(path) : QFileInfo(path).isFile();
+    if (!regular || !file.open(mode)) {
         UiPrompts::warning(this, QString::fromLatin1(OPEN_ERROR_TITLE), QString::fromLatin1(OPEN_ERROR_TEXT));
         return;
     }
     opened = true;
     QString errorText = QStringLiteral("file larger than %1 bytes").arg(MAX_FILE_BYTES);
     int errorLine = 0;
-    const bool parsed = file.size() <= MAX_FILE_BYTES && document.setContent(&file, &errorText, &errorLine);
+    bool parsed = file.size() <= MAX_FILE_BYTES;
+    if (parsed) {
+        errorText = unsafeContent(&file);
+        parsed = errorText.isEmpty() && file.seek(0) && document.setContent(&file, &errorText, &errorLine);
+    }
     file.close();
     if (!parsed) {
         // A failed parse may leave a partial tree behind; start from an empty one.
@@ -116,6 +165,23 @@ ConfigXML::ConfigXML(const QString &path, bool isNew)
         return;
     }
     loaded = true;
+}
+
+QString ConfigXML::serialKey(const QString &serialNumber)
+{
+    QString key;
+    for (const QChar c : serialNumber) {
+        const ushort u = c.unicode();
+        if (c == QLatin1Char('\\'))
+            key += QStringLiteral("\\\\");
+        else if (u < 0x20 || (u >= 0x7F && u <= 0x9F))
+            key += QStringLiteral("\\x%1").arg(u, 2, 16, QLatin1Char('0'));
+        else if (c.isSurrogate() || u >= 0xFFFE)
+            key += QStringLiteral("\\u%1").arg(u, 4, 16, QLatin1Char('0'));
+        else
+            key += c;
+    }
+    return key;
 }
 
 void ConfigXML::createRoot()
@@ -150,7 +216,7 @@ bool ConfigXML::writeParam(const QString &serialNumber, const QString &key, cons
     QDomElement modulator = modulatorElement(root, serialNumber);
     if (modulator.isNull()) {
         modulator = document.createElement(QLatin1String(MODULATOR_TAG));
-        modulator.setAttribute(QLatin1String(SERIAL_ATTRIBUTE), serialNumber);
+        modulator.setAttribute(QLatin1String(SERIAL_ATTRIBUTE), serialKey(serialNumber));
         root.appendChild(modulator);
         QDomElement config = document.createElement(QStringLiteral("config"));
         for (const QString &k : configKeys())
@@ -181,7 +247,7 @@ bool ConfigXML::writeParam(const QString &serialNumber, const QString &key, cons
     // leaves the previous file whole instead of truncated.
     // Unbuffered: a failed buffered flush inside commit() would still be reported as a success.
     QSaveFile out(file.fileName());
-    if (!out.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
+    if (!isRegularOrAbsent(file.fileName()) || !out.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
         qCDebug(lcConfigFile) << "Impossible d'ouvrir le fichier XML en écriture" << out.errorString();
         return false;
     }

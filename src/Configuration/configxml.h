@@ -27,6 +27,10 @@ public:
     // Sets the key in memory and rewrites the whole file; false when the file cannot be written.
     bool writeParam(const QString &serialNumber, const QString &key, const QString &value);
 
+    // The serial number as the file holds it and as reads compare it: control characters (which XML
+    // cannot hold, or folds into spaces) as \xNN, characters XML excludes as \uNNNN, a backslash as \\.
+    static QString serialKey(const QString &serialNumber);
+
     QString configurationName() const { return confName; }
     // Whether the file could be opened and its content parsed at construction.
     bool isLoaded() const { return loaded; }

@@ -2,6 +2,7 @@
 
 #include <QCryptographicHash>
 #include <QFile>
+#include <QFileInfo>
 #include <QLoggingCategory>
 
 #include <openssl/evp.h>
@@ -142,7 +143,8 @@ QString FirmwareFile::bankName(int code)
 FirmwareFile::Status FirmwareFile::check(const QString &path)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    // A FIFO or a device would block the window for good, in open() or in the first read.
+    if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly))
         return Status::OpenFailed;
     const QByteArray stored = file.read(STORED_HEADER_SIZE);
     const qint64 length = file.size();
@@ -194,7 +196,7 @@ FirmwareFile::Status FirmwareFile::readForDownload(QByteArray *image) const
     if (!isValid())
         return Status::OpenFailed;
     QFile file(filePath);
-    if (!file.open(QIODevice::ReadOnly))
+    if (!QFileInfo(filePath).isFile() || !file.open(QIODevice::ReadOnly))
         return Status::OpenFailed;
     const qint64 length = file.size();
     if (length > MAX_IMAGE_SIZE)

@@ -1,7 +1,8 @@
 // The Configuration page without a device: parameter replies, saving/loading files, and its
 // frequency and IP input dialogs, opened through the page as a click does. Then configuration files under
-// bad conditions: the error boxes, a save that cannot complete keeps the previous file whole, and hostile,
-// broken or huge documents end in a refusal, never a hang or a file read.
+// bad conditions: the error boxes, a save that cannot complete keeps the previous file whole, hostile,
+// broken or huge documents and FIFOs end in a refusal, never a hang or a file read; values a file holds
+// pass the operator's rules; serial numbers with control characters load back.
 
 #include "configxml.h"
 #include "dialogfreq.h"
@@ -14,8 +15,14 @@
 #include <QLineEdit>
 #include <QRadioButton>
 
+#include <condition_variable>
 #include <csignal>
+#include <memory>
+#include <mutex>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 
 namespace
 {
@@ -29,6 +36,36 @@ void typeInto(QLineEdit *edit, const QString &text)
     edit->setText(text);
     QTest::keyClick(edit, Qt::Key_Return);
 }
+
+// Fails the program when a step that must return at once does not: a regression would otherwise block
+// in open() on a FIFO, or expand entities into gigabytes, for as long as the test runner lets it.
+class Watchdog
+{
+public:
+    explicit Watchdog(const char *what)
+        : thread([this, what] {
+            std::unique_lock<std::mutex> lock(mutex);
+            if (!ended.wait_for(lock, std::chrono::seconds(10), [this] { return done; }))
+                qFatal("%s: still running after 10 s", what);
+        })
+    {
+    }
+    ~Watchdog()
+    {
+        {
+            const std::lock_guard<std::mutex> lock(mutex);
+            done = true;
+        }
+        ended.notify_one();
+        thread.join();
+    }
+
+private:
+    std::mutex mutex;
+    std::condition_variable ended;
+    bool done = false;
+    std::thread thread;
+};
 
 const QByteArray SAVED = "<modulator_configuration_file conf_name=\"kept\">\n"
                          "  <modulator serial_number=\"NR-7\">\n"
@@ -48,6 +85,10 @@ private slots:
     void saveThatCannotCompleteKeepsThePreviousFile();
     void refusedDocuments_data();
     void refusedDocuments();
+    void fifoChosenInADialog();
+    void fileValues_data();
+    void fileValues();
+    void serialNumbersWithControlCharacters();
 
 private:
     QTemporaryDir dir;
@@ -251,7 +292,13 @@ void TstConfigurationPanel::refusedDocuments_data()
             + "\">]><modulator_configuration_file><modulator serial_number=\"NR-7\"><config OFDM=\"&x;\"/>"
               "</modulator></modulator_configuration_file>"
         << qint64(0);
-    QTest::newRow("deep nesting, unclosed") << QByteArray("<a>").repeated(20000) << qint64(0);
+    // 350 KB, well-formed: the document parser recursed once per level and overflowed the stack.
+    QTest::newRow("deep nesting") << QByteArray("<a>").repeated(50000) + QByteArray("</a>").repeated(50000)
+                                  << qint64(0);
+    // 175 KB: a 100 000-character entity used 25 000 times expanded to gigabytes.
+    QTest::newRow("entity expansion") << "<!DOCTYPE r [<!ENTITY e \"" + QByteArray(100000, 'x') + "\">]><r>"
+            + QByteArray("&e;").repeated(25000) + "</r>"
+                                      << qint64(0);
     // Well-formed but 100 MB: refused unread instead of parsed for seconds.
     QTest::newRow("100 MB") << SAVED << qint64(100) * 1000 * 1000;
 }
@@ -271,16 +318,120 @@ void TstConfigurationPanel::refusedDocuments()
             QVERIFY(file.write(spaces.constData(), qMin(left, qint64(spaces.size()))) > 0);
     }
     PromptRecorder prompts;
-    QElapsedTimer clock;
-    clock.start();
-    ConfigXML xml(path, false);
-    QVERIFY2(clock.elapsed() < 10000, "a hostile document must not take long to refuse");
-    QVERIFY(!xml.isLoaded());
-    QVERIFY(xml.readParam("NR-7", "OFDM").isNull());
+    std::unique_ptr<ConfigXML> xml;
+    {
+        Watchdog watchdog("refusing a hostile document");
+        xml = std::make_unique<ConfigXML>(path, false);
+    }
+    QVERIFY(!xml->isLoaded());
+    QVERIFY(xml->readParam("NR-7", "OFDM").isNull());
     QCOMPARE(shownBoxes(prompts), QStringList({ "warning|XML open error|Error while trying to set XML content" }));
     // The file is left as it was until the operator saves.
     QCOMPARE(QFileInfo(path).size(), content.size() + padding);
     QCOMPARE(fileBytes(path).left(content.size()), content);
+}
+
+void TstConfigurationPanel::fifoChosenInADialog()
+{
+    // Load, save target and firmware file: each refuses what is not a regular file with its own box,
+    // instead of blocking the window in open() or in the first read.
+    QTemporaryDir here;
+    const QString fifo = here.filePath("pipe.xml");
+    QVERIFY(mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0);
+    PromptRecorder prompts;
+    ConfigurationPanel panel;
+    const QStringList before = panel.collectConfig();
+    prompts.fileAnswers << fifo << fifo << fifo;
+    {
+        Watchdog watchdog("choosing a FIFO");
+        panel.setConfigFromXML();
+        panel.saveConfigToXML();
+        QTest::mouseClick(child<QPushButton>(&panel, "upgradeButton"), Qt::LeftButton);
+    }
+    const QString openError = "warning|XML open error|Unable to open the configuration file";
+    QCOMPARE(shownBoxes(prompts),
+        QStringList({ openError, openError, "critical|Critical error|Unable to open the binary file" }));
+    QCOMPARE(panel.collectConfig(), before);
+    QVERIFY(!panel.firmwareFile().isValid());
+    // The save did not replace it with a file either.
+    QVERIFY(QFileInfo(fifo).exists() && !QFileInfo(fifo).isFile());
+}
+
+void TstConfigurationPanel::fileValues_data()
+{
+    QTest::addColumn<QByteArray>("attributes"); // of the config element
+    QTest::addColumn<QString>("state"); // attenuation, frequency, output, code rate after the load
+    QTest::addColumn<QString>("refused"); // lines of the box; none when empty
+    const QString kept = "17 666.000 ON 1/2";
+    QTest::newRow("taken") << QByteArray("reduction=\"12\" carrier_frequency=\"682.000\" output=\"OFF\" "
+                                         "inner_coder=\"5/6\"")
+                           << "12 682.000 OFF 5/6" << "";
+    QTest::newRow("reduction 99999") << QByteArray("reduction=\"99999\"") << kept << "reduction : 99999";
+    QTest::newRow("reduction -5") << QByteArray("reduction=\"-5\"") << kept << "reduction : -5";
+    QTest::newRow("reduction abc") << QByteArray("reduction=\"abc\"") << kept << "reduction : abc";
+    // Left empty (as a save cut short leaves the keys after the first): nothing to take, nothing to say.
+    QTest::newRow("empty") << QByteArray("reduction=\"\" output=\"\" carrier_frequency=\" \"") << kept << "";
+    QTest::newRow("words and numbers")
+        << QByteArray("carrier_frequency=\"nan\" output=\"on\" inner_coder=\"9/10\"") << kept
+        << "inner_coder : 9/10\ncarrier_frequency : nan\noutput : on";
+}
+
+void TstConfigurationPanel::fileValues()
+{
+    QFETCH(QByteArray, attributes);
+    QFETCH(QString, state);
+    QFETCH(QString, refused);
+    QTemporaryDir here;
+    const QString path = here.filePath("values.xml");
+    QVERIFY(writeFile(path,
+        "<modulator_configuration_file><modulator serial_number=\"not found\"><config " + attributes
+            + "/></modulator></modulator_configuration_file>"));
+    // Write-protected: a load only reads. Root would open it for writing all the same, so the load runs
+    // as nobody then.
+    QVERIFY(chmod(QFile::encodeName(path).constData(), 0444) == 0);
+    QVERIFY(chmod(QFile::encodeName(here.path()).constData(), 0755) == 0);
+    const bool root = geteuid() == 0;
+    PromptRecorder prompts;
+    ConfigurationPanel panel;
+    panel.setAttenuationLevel(17);
+    QTest::mouseClick(child<QPushButton>(&panel, "outputSliderButton"), Qt::LeftButton);
+    prompts.fileAnswers << path;
+    QVERIFY(!root || seteuid(65534) == 0);
+    panel.setConfigFromXML();
+    QVERIFY(!root || seteuid(0) == 0);
+    QCOMPARE(QString("%1 %2 %3 %4")
+                 .arg(panel.attenuationText(), panel.frequencyText(), panel.isOutputOn() ? "ON" : "OFF",
+                     panel.collectConfig()[1]),
+        state);
+    QCOMPARE(shownBoxes(prompts),
+        refused.isEmpty() ? QStringList()
+                          : QStringList({ "warning|Invalid values|Values of the configuration file (out of range or "
+                                          "unreadable), not applied:\n"
+                              + refused }));
+}
+
+void TstConfigurationPanel::serialNumbersWithControlCharacters()
+{
+    // Serial numbers as a garbled reading may give them: each saved entry loads back for its own device,
+    // and a literal backslash sequence stays a different device.
+    QTemporaryDir here;
+    const QString path = here.filePath("sn.xml");
+    const QStringList serials { QString("NR\x01" "42"), "NR\t42", "NR\\x0142", "NR0042" };
+    PromptRecorder prompts;
+    {
+        ConfigXML saved(path, true);
+        saved.createRoot();
+        for (int i = 0; i < serials.size(); ++i)
+            QVERIFY(saved.writeParam(serials[i], "OFDM", QString::number(i)));
+    }
+    QVERIFY(fileBytes(path).contains("serial_number=\"NR\\x0142\""));
+    ConfigXML loaded(path, false);
+    QVERIFY(loaded.isLoaded());
+    QStringList read;
+    for (const QString &serial : serials)
+        read << loaded.readParam(serial, "OFDM");
+    QCOMPARE(read, QStringList({ "0", "1", "2", "3" }));
+    QVERIFY(prompts.boxes.isEmpty());
 }
 
 QTEST_MAIN(TstConfigurationPanel)
