@@ -1,6 +1,6 @@
 #pragma once
 // Base of the PSI tables: gathers the sections of one table (one table_id and table_id_extension) by
-// version_number and section_number (ISO/IEC 13818-1, 2.4.4.5 to 2.4.4.7) and keeps the latest version whose
+// version_number and section_number (ISO/IEC 13818-1, 2.4.4.5) and keeps the latest version whose
 // sections 0..last_section_number have all been seen. Sections reach it already cut and CRC-checked
 // (sectionreader). Used only by the thread that scans the file.
 
