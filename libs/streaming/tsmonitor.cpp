@@ -126,11 +126,10 @@ void tsmonitor::packet(const uchar *p, qint64 arrivalNs)
     if (p[1] & 0x80)
         return; // transport_error_indicator: nothing in the packet can be trusted
     const quint16 pid = tspacket::pid(p);
-    const bool adaptation = p[3] & 0x20;
-    const bool discontinuity = adaptation && p[4] > 0 && (p[5] & 0x80);
+    const bool discontinuity = tspacket::discontinuity(p);
     if (pid != tspacket::PID_NULL) {
-        const quint8 cc = p[3] & 0x0F;
-        const bool payload = p[3] & 0x10;
+        const quint8 cc = quint8(tspacket::continuityCounter(p));
+        const bool payload = tspacket::adaptationFieldControl(p) & 1;
         const quint8 last = lastCc[pid];
         if (last != CC_NONE && !discontinuity) {
             if (!payload) {

@@ -104,9 +104,9 @@ int runReceive(const QStringList &args)
         return usageError(QStringLiteral("missing --listen ADDR:PORT (try --help)"));
     const int colon = listen.lastIndexOf(QLatin1Char(':'));
     QHostAddress address(colon > 0 ? listen.left(colon) : QString());
-    bool portOk = false;
-    const uint port = colon > 0 ? listen.mid(colon + 1).toUInt(&portOk) : 0;
-    if (address.isNull() || address.protocol() != QAbstractSocket::IPv4Protocol || !portOk || port == 0 || port > 65535)
+    qint64 port = 0;
+    const bool portOk = colon > 0 && parseWholeOption(listen.mid(colon + 1), 1, 65535, port);
+    if (address.isNull() || address.protocol() != QAbstractSocket::IPv4Protocol || !portOk)
         return usageError(QStringLiteral("--listen wants an IPv4 ADDR:PORT, not '%1'").arg(listen));
 
 #ifdef Q_OS_WIN

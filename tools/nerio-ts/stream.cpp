@@ -151,9 +151,9 @@ int runStream(const QStringList &args)
         return usageError(QStringLiteral("--inject-pid needs --inject-gap and --inject-run"));
     const int colon = dest.lastIndexOf(QLatin1Char(':'));
     const QHostAddress address(colon > 0 ? dest.left(colon) : QString());
-    bool portOk = false;
-    const uint port = colon > 0 ? dest.mid(colon + 1).toUInt(&portOk) : 0;
-    if (address.isNull() || !portOk || port == 0 || port > 65535)
+    qint64 port = 0;
+    const bool portOk = colon > 0 && parseWholeOption(dest.mid(colon + 1), 1, 65535, port);
+    if (address.isNull() || !portOk)
         return usageError(QStringLiteral("--dest wants ADDR:PORT, not '%1'").arg(dest));
 
     if (QFileInfo(path).isDir())
