@@ -39,7 +39,6 @@ public:
     // Builds the next datagram into the send buffer; false when the source has no whole packet to give. The
     // last datagram of a run that ends with its file holds the packets that were left, fewer than the others.
     bool buildDatagram(qint64 rtpElapsedNs);
-    bool sourceEnded() const { return ended; }
     const QByteArray &datagram() const { return buffer; }
 
     // RTP timestamp of the 90 kHz clock elapsedNs after it started (RFC 3550, 5.1; RFC 2250 for MPEG-2 TS).
