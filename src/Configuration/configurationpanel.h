@@ -149,7 +149,8 @@ private:
     // every connection button disabled, for good: each login step must come within the command time-out.
     void armLoginWatchdog();
     void loginStalled();
-    static QString replyValue(const QStringList &lines, const QString &key);
+    // The value of the reading's first line for the key; false when the reading has no such line.
+    static bool replyValue(const QStringList &lines, const QString &key, QString *value);
     // "name : value" for a box, a long value cut short.
     static QString quotedValue(const QString &name, const QString &value);
     // One box naming the values of a reading or a file that were not taken; nothing when none.

@@ -6,6 +6,7 @@
 
 #include "channelplan.h"
 #include "mux.h"
+#include "parameterrules.h"
 #include "uiprompts.h"
 
 #include <QLoggingCategory>
@@ -394,17 +395,17 @@ void ConfigurationPanel::on_currentConfigButton_clicked()
     ui->currentConfigButton->setEnabled(true);
 }
 
-QString ConfigurationPanel::replyValue(const QStringList &lines, const QString &key)
+bool ConfigurationPanel::replyValue(const QStringList &lines, const QString &key, QString *value)
 {
     const QString prefix = key + QLatin1Char(' ');
     for (const QString &line : lines) {
         if (line.startsWith(prefix)) {
-            QString value = line;
-            value.remove(labelPattern());
-            return value;
+            *value = line;
+            value->remove(labelPattern());
+            return true;
         }
     }
-    return QString();
+    return false;
 }
 
 void ConfigurationPanel::updateConfigFromModulator(CommandHandler::infoMsg &info, QString &getParam)
@@ -412,23 +413,49 @@ void ConfigurationPanel::updateConfigFromModulator(CommandHandler::infoMsg &info
     if (info != CommandHandler::CommandOk)
         return;
     const QStringList lines = getParam.split(QLatin1Char('\n'));
-    const auto value = [&lines](const char *key) { return replyValue(lines, QString::fromLatin1(key)).trimmed(); };
-
+    // A key the reading lacks, or leaves empty, keeps its setting: read as empty it would mean output off,
+    // 0 dB and an automatic clock, which the next Apply would send. A value the page would refuse from the
+    // operator is not taken from the device either, and the operator is told.
+    const auto value = [&lines](const char *key, const char *unit, QString *text) {
+        if (!replyValue(lines, QString::fromLatin1(key), text))
+            return false;
+        if (unit)
+            text->remove(QString::fromLatin1(unit));
+        *text = text->trimmed();
+        return !text->isEmpty();
+    };
+    QStringList refused;
+    const auto valid = [&refused](const char *key, const QString &text, bool ok) {
+        if (!ok)
+            refused << quotedValue(QString::fromLatin1(key), text);
+        return ok;
+    };
+    const auto isAuto
+        = [](const QString &text) { return text.compare(QLatin1String("auto"), Qt::CaseInsensitive) == 0; };
+    QString text;
     for (int i = 0; i < muxList.size(); ++i) {
-        QString text = value(PARAMETER_KEYS[i]);
-        if (i == muxList.size() - 1)
-            text = text.remove(QStringLiteral("OFDM mode : ")).trimmed();
+        // The clock has its own rule below; an automatic input keeps the selector (its box shows it).
+        const char *unit = muxList[i] == ofdmMux ? "OFDM mode : " : nullptr;
+        if (muxList[i] == clockMux || !value(PARAMETER_KEYS[i], unit, &text))
+            continue;
         const int index = muxList[i]->items.indexOf(text);
-        if (index >= 0)
+        if (valid(PARAMETER_KEYS[i], text, index >= 0 || (muxList[i] == inputMux && isAuto(text))) && index >= 0)
             muxList[i]->setStatus(index);
     }
-    setAttenuationLevel(value("Attenuation").remove(QStringLiteral("dB")).trimmed().toInt());
-    const QString carrier = value("Output Frequency").remove(QStringLiteral("MHz")).trimmed();
-    setFrequency(carrier, ChannelPlan::channelOf(carrier.toFloat()));
-    setOutputStateFromText(value("Output State"));
-    setRefClockFromText(value("Ref clock mux"));
-    setMipControlFromText(value("MIP control"));
+    int db = 0;
+    if (value("Attenuation", "dB", &text) && valid("Attenuation", text, ParameterRules::attenuation(text, &db)))
+        setAttenuationLevel(db);
+    if (value("Output Frequency", "MHz", &text) && valid("Output Frequency", text, ParameterRules::frequency(text)))
+        setFrequency(text, ChannelPlan::channelOf(text.toFloat()));
+    if (value("Output State", nullptr, &text) && valid("Output State", text, ParameterRules::onOff(text)))
+        setOutputStateFromText(text);
+    if (value("Ref clock mux", nullptr, &text)
+        && valid("Ref clock mux", text, clockMux->items.contains(text) || isAuto(text)))
+        setRefClockFromText(text);
+    if (value("MIP control", nullptr, &text) && valid("MIP control", text, ParameterRules::onOff(text)))
+        setMipControlFromText(text);
     on_autoInputCheckBox_clicked();
+    reportInvalidValues(QStringLiteral("Values read from the modulator"), refused);
 
     if (!commandHandler)
         return;
@@ -447,11 +474,28 @@ void ConfigurationPanel::updateIPConfigFromModulator(CommandHandler::infoMsg &in
     if (info != CommandHandler::CommandOk)
         return;
     const QStringList lines = getParam.split(QLatin1Char('\n'));
-    const auto value = [&lines](const char *key) { return replyValue(lines, QString::fromLatin1(key)).trimmed(); };
-    const QString ipPort = value("IP port");
-    const QString multicastAddr = value("IP multicast address");
-    const QString unicastAddr = value("IP unicast address");
-    setIPConfigFromDevice(value("IP addressing method"), unicastAddr, multicastAddr, ipPort);
+    // As for the parameters: a missing key keeps what the page holds, a value outside its rule (an address
+    // with a command behind it, a twenty-digit port) is not taken, shown or sent back on Apply.
+    QStringList refused;
+    const auto take = [&](const char *key, bool (*rule)(const QString &), QString *field) {
+        QString text;
+        if (!replyValue(lines, QString::fromLatin1(key), &text) || (text = text.trimmed()).isEmpty())
+            return;
+        if (rule(text))
+            *field = text;
+        else
+            refused << quotedValue(QString::fromLatin1(key), text);
+    };
+    QString method;
+    QString unicastAddr = unicastAddress;
+    QString multicastAddr = multicastAddress;
+    QString ipPort = port;
+    take("IP addressing method", &ParameterRules::addressingMethod, &method);
+    take("IP multicast address", &ParameterRules::multicastAddress, &multicastAddr);
+    take("IP unicast address", &ParameterRules::unicastAddress, &unicastAddr);
+    take("IP port", &ParameterRules::port, &ipPort);
+    setIPConfigFromDevice(method, unicastAddr, multicastAddr, ipPort);
+    reportInvalidValues(QStringLiteral("Values read from the modulator"), refused);
 }
 
 void ConfigurationPanel::on_applyConfigButton_clicked()
@@ -488,19 +532,35 @@ void ConfigurationPanel::on_applyConfigButton_clicked()
     };
     QPointer<CommandHandler> engine(commandHandler);
     ui->applyConfigButton->setEnabled(false);
+    // Each line waits for its own verdict (also behind a poll still outstanding), so that the refused
+    // ones can be named together once the set is through.
+    QStringList refused;
     for (const Setting &setting : settings) {
         if (!engine)
             return;
         // A time-out (or a lost link) ended the session meanwhile: the rest would go nowhere.
         if (!linkOpen())
             break;
-        if (setting.kind == Setting::Int)
-            engine->queueInt(setting.type, setting.number);
-        else if (setting.kind == Setting::Bool)
-            engine->queueBool(setting.type, setting.flag);
-        else
-            engine->queueString(setting.type, setting.text);
+        QString word = setting.text;
+        const CommandHandler::infoMsg verdict = waitForLine(setting.type, [&] {
+            if (setting.kind == Setting::Int) {
+                word = CommandHandler::deviceWord(setting.type, setting.number);
+                engine->queueInt(setting.type, setting.number);
+            } else if (setting.kind == Setting::Bool) {
+                word = CommandHandler::deviceWord(setting.type, setting.flag);
+                engine->queueBool(setting.type, setting.flag);
+            } else {
+                engine->queueString(setting.type, setting.text);
+            }
+        });
+        if (!engine)
+            return;
+        if (verdict == CommandHandler::CommandRefused)
+            refused << CommandHandler::commandName(setting.type) + QLatin1Char(' ') + word;
     }
+    if (!refused.isEmpty())
+        UiPrompts::warning(this, QStringLiteral("Command error"),
+            QStringLiteral("Settings refused by the modulator:\n") + refused.join(QLatin1Char('\n')));
     if (engine && linkOpen())
         engine->askModulator(CommandHandler::RequestType::getCoreParameters);
     if (engine && linkOpen())

@@ -5,11 +5,13 @@
 #include "ui_configurationpanel.h"
 
 #include "flashexchange.h"
+#include "parameterrules.h"
 #include "uiprompts.h"
 
 #include <QEventLoop>
 #include <QLoggingCategory>
 #include <QPointer>
+#include <QSignalBlocker>
 #include <QTimer>
 
 Q_DECLARE_LOGGING_CATEGORY(lcPanel)
@@ -189,16 +191,19 @@ CommandHandler::infoMsg ConfigurationPanel::waitForLine(
         loop.quit();
     };
     const QMetaObject::Connection finished[] = {
+        connect(engine, &CommandHandler::setIntFinished, &loop, record),
         connect(engine, &CommandHandler::setStringFinished, &loop, record),
         connect(engine, &CommandHandler::setBoolFinished, &loop, record),
     };
     issue();
-    if (!done && engine) {
+    if (!done && engine && linkOpen()) {
         // Every queued line ends within the engine's time-out; the guard only covers a vanished engine.
         QTimer guard;
         guard.setSingleShot(true);
         connect(&guard, &QTimer::timeout, &loop, &QEventLoop::quit);
         connect(engine, &QObject::destroyed, &loop, &QEventLoop::quit);
+        // An ended session drops the queued line: its verdict will never come.
+        connect(modulatorConnection, &Connection::disconnected, &loop, &QEventLoop::quit);
         guard.start(engine->timeoutInterval() * (engine->pendingRequests() + 2));
         loop.exec();
     }
@@ -224,27 +229,34 @@ void ConfigurationPanel::setTuningState(CommandHandler::infoMsg &info, QString &
 {
     // One reply per visit of the page.
     disconnect(tuningLink);
-    // A failed reading carries no values: taking its empty text as zeros would write them back to the
-    // modulator through the dials.
+    // A failed reading carries no values: taking its empty text as zeros would change the dials.
     if (info != CommandHandler::CommandOk)
         return;
     // The reading is "\n<I> <Q>\n <gain> <phase> \n": dropping its two leading line feeds leaves the
-    // values separated by single spaces.
+    // values separated by single spaces (the fifth part is the closing line feed).
     QString text = values;
     text.remove(10, 1);
     text.remove(0, 1);
     const QStringList parts = text.split(QLatin1Char(' '), Qt::KeepEmptyParts);
-    // Parts beyond the stored entries are ignored.
-    for (int i = 0; i < parts.size() && i < tuningValues.size(); ++i)
-        tuningValues[i] = parts.at(i).toInt();
     QDial *const dials[TUNING_ENTRIES] = { ui->dial_2, ui->dial, ui->dial_3, ui->dial_5 };
-    // Kept inside each dial's range, so the text a dial change sends never carries a value the dial
-    // itself would not hold.
-    for (int i = 0; i < TUNING_ENTRIES; ++i)
-        tuningValues[i] = qBound(dials[i]->minimum(), tuningValues[i], dials[i]->maximum());
-    // A dial that moves sends the tuning text once; one already at its value sends nothing.
-    for (int i = 0; i < TUNING_ENTRIES; ++i)
-        dials[i]->setValue(tuningValues[i]);
+    QStringList refused;
+    for (int i = 0; i < TUNING_ENTRIES && i < parts.size(); ++i) {
+        // A missing value keeps the dial as it is; so does a garbled or out-of-range one, which the
+        // operator is told about.
+        if (parts.at(i).trimmed().isEmpty())
+            continue;
+        int value = 0;
+        if (!ParameterRules::integerInRange(parts.at(i), dials[i]->minimum(), dials[i]->maximum(), &value)) {
+            refused << quotedValue(dials[i]->toolTip(), parts.at(i));
+            continue;
+        }
+        tuningValues[i] = value;
+        // Showing the device's own value is nothing to write back: these are factory calibration values,
+        // and only an operator's turn of a dial may change them.
+        const QSignalBlocker quiet(dials[i]);
+        dials[i]->setValue(value);
+    }
+    reportInvalidValues(QStringLiteral("Values read from the modulator"), refused);
 }
 
 void ConfigurationPanel::on_dial_2_valueChanged(int value)

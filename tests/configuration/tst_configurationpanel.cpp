@@ -15,13 +15,10 @@
 #include <QLineEdit>
 #include <QRadioButton>
 
-#include <condition_variable>
 #include <csignal>
 #include <memory>
-#include <mutex>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <thread>
 #include <unistd.h>
 
 namespace
@@ -37,34 +34,11 @@ void typeInto(QLineEdit *edit, const QString &text)
     QTest::keyClick(edit, Qt::Key_Return);
 }
 
-// Fails the program when a step that must return at once does not: a regression would otherwise block
-// in open() on a FIFO, or expand entities into gigabytes, for as long as the test runner lets it.
-class Watchdog
-{
-public:
-    explicit Watchdog(const char *what)
-        : thread([this, what] {
-            std::unique_lock<std::mutex> lock(mutex);
-            if (!ended.wait_for(lock, std::chrono::seconds(10), [this] { return done; }))
-                qFatal("%s: still running after 10 s", what);
-        })
-    {
-    }
-    ~Watchdog()
-    {
-        {
-            const std::lock_guard<std::mutex> lock(mutex);
-            done = true;
-        }
-        ended.notify_one();
-        thread.join();
-    }
-
-private:
-    std::mutex mutex;
-    std::condition_variable ended;
-    bool done = false;
-    std::thread thread;
+// Ends the program (SIGALRM) when a step that must return at once does not: a regression would otherwise
+// block in open() on a FIFO, or expand entities into gigabytes, for as long as the test runner lets it.
+struct Deadline {
+    Deadline() { alarm(10); }
+    ~Deadline() { alarm(0); }
 };
 
 const QByteArray SAVED = "<modulator_configuration_file conf_name=\"kept\">\n"
@@ -118,13 +92,21 @@ void TstConfigurationPanel::repliesThenSaveAndLoad()
         prompts.fileAnswers << path;
         source.saveConfigToXML();
         QVERIFY(prompts.fileRequests.value(0).save);
-        // Case-sensitive matching; "auto" clock ticks the box; a frequency outside the band is ignored; a
-        // reply without output state and attenuation means off and 0 dB.
-        QString second = "Constellation : 64qam\nRef clock mux : auto\nOutput Frequency : 900.000 MHz\n";
+        // "auto" clock ticks the box; a key the reply lacks keeps its setting (not off and 0 dB); a text
+        // outside the vocabulary (matching is case-sensitive) or a value outside its range is not taken,
+        // and the operator is told which, once per reply.
+        QString second = "Constellation : 64qam\nRef clock mux : auto\nOutput Frequency : 900.000 MHz\n"
+                         "Attenuation : 99999999999999999999 dB\nMIP control : \n";
         source.updateConfigFromModulator(ok, second);
         QCOMPARE(source.collectConfig()[3] + ' ' + source.frequencyText() + ' ' + source.attenuationText(),
-            QString("16QAM 682.000 0"));
-        QVERIFY(!source.isOutputOn() && child<QCheckBox>(&source, "autoClockCheckBox")->isChecked());
+            QString("16QAM 682.000 17"));
+        QVERIFY(source.isOutputOn() && source.isMipControlled());
+        QVERIFY(child<QCheckBox>(&source, "autoClockCheckBox")->isChecked());
+        QCOMPARE(shownBoxes(prompts),
+            QStringList({ "warning|Invalid values|Values read from the modulator (out of range or unreadable), not "
+                          "applied:\nConstellation : 64qam\nAttenuation : 99999999999999999999\nOutput "
+                          "Frequency : 900.000" }));
+        prompts.boxes.clear();
     }
     QCOMPARE(fileBytes(path),
         QByteArray("<modulator_configuration_file conf_name=\"site\">\n"
@@ -320,7 +302,7 @@ void TstConfigurationPanel::refusedDocuments()
     PromptRecorder prompts;
     std::unique_ptr<ConfigXML> xml;
     {
-        Watchdog watchdog("refusing a hostile document");
+        const Deadline deadline;
         xml = std::make_unique<ConfigXML>(path, false);
     }
     QVERIFY(!xml->isLoaded());
@@ -343,7 +325,7 @@ void TstConfigurationPanel::fifoChosenInADialog()
     const QStringList before = panel.collectConfig();
     prompts.fileAnswers << fifo << fifo << fifo;
     {
-        Watchdog watchdog("choosing a FIFO");
+        const Deadline deadline;
         panel.setConfigFromXML();
         panel.saveConfigToXML();
         QTest::mouseClick(child<QPushButton>(&panel, "upgradeButton"), Qt::LeftButton);

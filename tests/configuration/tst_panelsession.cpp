@@ -1,7 +1,8 @@
 // The Configuration page's session driven headless against nerio-emulator over a pseudo-terminal:
 // unusable port or address, then connect and log in, identity/parameters/status, the poll rhythm, apply
 // on the wire, the factory tuning visit (read, never written back unchanged), the firmware download line
-// by line and the reboot; the ways a session ends (silent device, refused login, quick reconnect); the
+// by line and the reboot; a device with hostile readings that refuses settings (what the page takes, says
+// and sends); the ways a session ends (silent device, refused login, quick reconnect); the
 // firmware file check and the download's stops (no link, refused or unanswered packet, changed file)
 // against a pseudo-terminal device the test plays. Discovery and the telnet dialogue are tested in
 // tests/discovery and tests/connexion, image checks in tst_firmwarefile.
@@ -20,6 +21,8 @@
 namespace
 {
 constexpr int PACKET = 262;
+// The identity is read again now and then, so it is left out with the polls.
+const QRegularExpression notPolls("^(?!(getStatus|getID)$)");
 
 // An image from the emulator's maker: name, bank, payload size and any further maker options.
 QString makeFirmware(const QTemporaryDir &dir, const QString &name, int bank, int payload, QStringList more = {})
@@ -55,6 +58,7 @@ class TstPanelSession : public QObject
     Q_OBJECT
 private slots:
     void connectPollApplyUpgrade();
+    void hostileReadingsAndRefusals();
     void sessionEndsWithBox_data();
     void sessionEndsWithBox();
     void reconnectRightAfterDisconnect();
@@ -106,9 +110,6 @@ void TstPanelSession::connectPollApplyUpgrade()
                                .msecsTo(QDateTime::fromString(polls[i].section(' ', 0, 0), Qt::ISODateWithMs));
         QVERIFY2(gap >= 995 && gap <= 1500, qPrintable(QString("poll gap %1 ms").arg(gap)));
     }
-    // The identity is read again now and then, so it is left out with the polls (the labels above show it
-    // was read).
-    const QRegularExpression notPolls("^(?!(getStatus|getID)$)");
     QCOMPARE(emulator.received().filter(notPolls),
         QStringList({ "admin", "korva", "getCoreParameters", "getIPParameters" }));
 
@@ -304,18 +305,75 @@ void TstPanelSession::tuningReplyEdges()
     // No engine: dial changes only update the entries.
     ConfigurationPanel panel;
     CommandHandler::infoMsg ok = CommandHandler::CommandOk;
-    // Values beyond a dial's range are held at its end, so the entry and the dial agree; a seventh value
-    // has no entry and is ignored.
-    QString reply = "\n+200 -003\n +600 -999 +005 +006 +007 \n";
+    // Four values for the four dials; the parts after them (the closing line feed, a seventh value) are
+    // no entries of theirs.
+    QString reply = "\n+012 -003\n +100 -512 +005 +006 +007 \n";
     panel.setTuningState(ok, reply);
-    const QList<int> clamped { 127, -3, 511, -512, 5, 6 };
-    QCOMPARE(panel.tuningEntries(), clamped);
-    QCOMPARE(child<QDial>(&panel, "dial_2")->value(), 127);
+    const QList<int> taken { 12, -3, 100, -512, 0, 0 };
+    QCOMPARE(panel.tuningEntries(), taken);
+    QCOMPARE(child<QDial>(&panel, "dial_5")->value(), -512);
     // A failed reading changes nothing: its empty text would otherwise zero the I bias.
     CommandHandler::infoMsg timeout = CommandHandler::CommandTimeout;
     QString empty;
     panel.setTuningState(timeout, empty);
-    QCOMPARE(panel.tuningEntries(), clamped);
+    QCOMPARE(panel.tuningEntries(), taken);
+}
+
+void TstPanelSession::hostileReadingsAndRefusals()
+{
+    // Readings with keys missing, values out of range, garbled or carrying a command, from a device that
+    // refuses two settings. The page keeps what it held for each value it cannot take and says which, once
+    // per reading; the factory page shows what it can and writes nothing; Apply sends only what the page
+    // holds and names the refused settings in one box.
+    Emulator emulator({ "--reading",
+        "getCoreParameters=Input mux : IP\\nCode Rate : 9/10\\nAttenuation : 99dB\\nOutput Frequency : 666.000MHz\\n",
+        "--reading",
+        "getIPParameters=IP addressing method : multicast\\nIP multicast address : 999.1.2.3;setSoftReset ON\\n"
+        "IP unicast address : 10.0.0.5\\nIP port : 100000000000000000000\\n",
+        "--reading", "getTuningValues=\\n+0x2 -003\\n +999 +000 \\n", "--refuse", "setCodeRate", "--refuse",
+        "setAttenuation" });
+    QVERIFY(emulator.ready);
+    PromptRecorder prompts;
+    ConfigurationPanel panel;
+    QTest::mouseClick(child<QPushButton>(&panel, "outputSliderButton"), Qt::LeftButton);
+    panel.setAttenuationLevel(12);
+    panel.setIPConfig("239.1.2.3", "5000", false);
+    QVERIFY(connectPanel(panel, emulator.path));
+    const QString invalid
+        = "warning|Invalid values|Values read from the modulator (out of range or unreadable), not applied:\n";
+    const QStringList readingBoxes { invalid + "Code Rate : 9/10\nAttenuation : 99",
+        invalid + "IP multicast address : 999.1.2.3;setSoftReset ON\nIP port : 100000000000000000000" };
+    QCOMPARE(shownBoxes(prompts), readingBoxes);
+    // Output on at 12 dB and the internal clock (not off, 0 dB and automatic), the page's own group and port.
+    const QStringList held { "IP", "1/2", "1/32", "QPSK", "8MHz", "2K", "internal", "239.1.2.3", "5000", "666.000",
+        "12", "multicast", "ON" };
+    QCOMPARE(panel.collectConfig(), held);
+
+    prompts.boxes.clear();
+    child<QToolBox>(&panel, "loginToolBox")->setCurrentIndex(2);
+    QTRY_COMPARE_WITH_TIMEOUT(shownBoxes(prompts),
+        QStringList({ invalid + "TRF I Bias tuning : +0x2\nDAC QMC Gain tuning : +999" }), 3000);
+    QCOMPARE(panel.tuningEntries().mid(0, 4), QList<int>({ 0, -3, 0, 0 }));
+    QCOMPARE(child<QDial>(&panel, "dial")->value(), -3);
+
+    prompts.boxes.clear();
+    const int before = emulator.received().size();
+    QPushButton *apply = child<QPushButton>(&panel, "applyConfigButton");
+    QTest::mouseClick(apply, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(emulator.received(before).contains("getIPParameters") && apply->isEnabled(), 5000);
+    QCOMPARE(emulator.received(before).filter(notPolls).mid(0, 16),
+        QStringList({ "setInputMux AUTO", "setRefClockMux internal", "setCodeRate 1/2", "setGuardInterval 1/32",
+            "setConstellation QPSK", "setBandwidth 8", "setTransmissionMode 2K", "setOutputFrequency 666.000",
+            "setOutputState ON", "setMipControl OFF", "setIPAddressingMethod multicast",
+            "setIPMulticastAddress 239.1.2.3", "setIPPort 5000", "setAttenuation 12", "getCoreParameters",
+            "getIPParameters" }));
+    QCOMPARE(shownBoxes(prompts),
+        QStringList({ "warning|Command error|Settings refused by the modulator:\nsetCodeRate 1/2\nsetAttenuation 12" })
+            + readingBoxes);
+    QCOMPARE(panel.collectConfig(), held);
+    // The dials were set from the device and never written back.
+    QCOMPARE(emulator.received().filter(QRegularExpression("TuningValues")), QStringList({ "getTuningValues" }));
+    clickLogin(panel);
 }
 
 QTEST_MAIN(TstPanelSession)

@@ -44,7 +44,7 @@ const QByteArray defaultCore
 // The core without a link: bytes in at a given time, messages out.
 struct Rig {
     explicit Rig(Kind kind = Kind::Serial)
-        : device(DeviceIdentity(), DeviceFaults { -1, {}, 2000 })
+        : device(DeviceIdentity(), DeviceFaults())
         , session(kind, &device, QStringLiteral("test"))
     {
     }

@@ -35,6 +35,41 @@ bool nonNegative(const QString &text, int *value)
     return ok && *value >= 0;
 }
 
+// COMMAND=TEXT of --reading. In TEXT, \n ends a line (CR LF, as the console writes), \r is a lone CR, \xNN a
+// byte and \\ a backslash.
+bool parseReading(const QString &option, QString *command, QByteArray *text)
+{
+    static const QStringList readings { QStringLiteral("getCoreParameters"), QStringLiteral("getIPParameters"),
+        QStringLiteral("getID"), QStringLiteral("getStatus"), QStringLiteral("getTuningValues") };
+    *command = option.section(QLatin1Char('='), 0, 0);
+    if (!readings.contains(*command) || !option.contains(QLatin1Char('=')))
+        return false;
+    const QByteArray in = option.section(QLatin1Char('='), 1).toLatin1();
+    text->clear();
+    for (int i = 0; i < in.size(); ++i) {
+        if (in[i] != '\\') {
+            text->append(in[i]);
+            continue;
+        }
+        const char next = i + 1 < in.size() ? in[i + 1] : '\0';
+        bool ok = true;
+        if (next == 'n')
+            text->append("\r\n");
+        else if (next == 'r')
+            text->append('\r');
+        else if (next == '\\')
+            text->append('\\');
+        else if (next == 'x' && i + 3 < in.size())
+            text->append(char(in.mid(i + 2, 2).toInt(&ok, 16)));
+        else
+            return false;
+        if (!ok)
+            return false;
+        i += next == 'x' ? 3 : 1;
+    }
+    return true;
+}
+
 // AA-BB-CC-DD-EE-FF, upper case, from dashes or colons in any case.
 QString normalisedMac(const QString &text)
 {
@@ -86,6 +121,9 @@ int main(int argc, char *argv[])
         QStringLiteral("mute-after"), QStringLiteral("Stop answering after N command lines."), QStringLiteral("N"));
     const QCommandLineOption refuse(QStringLiteral("refuse"),
         QStringLiteral("Always answer KO to COMMAND (repeatable)."), QStringLiteral("COMMAND"));
+    const QCommandLineOption reading(QStringLiteral("reading"),
+        QStringLiteral("Answer the reading COMMAND with TEXT instead (\\n ends a line, \\xNN is a byte; repeatable)."),
+        QStringLiteral("COMMAND=TEXT"));
     const QCommandLineOption delay(
         QStringLiteral("delay-ms"), QStringLiteral("Delay every message by N ms."), QStringLiteral("N"));
     const QCommandLineOption chunked(
@@ -101,7 +139,7 @@ int main(int argc, char *argv[])
     const QCommandLineOption stateFile(QStringLiteral("state"),
         QStringLiteral("Keep the parameters in FILE (JSON) across restarts."), QStringLiteral("FILE"));
     parser.addOptions({ serial, serialLink, telnet, bind, discovery, login, password, serialNumber, mac, productName,
-        unicast, muteAfter, refuse, delay, chunked, baudPace, dropAfter, rebootMs, logFile, stateFile });
+        unicast, muteAfter, refuse, reading, delay, chunked, baudPace, dropAfter, rebootMs, logFile, stateFile });
     parser.process(app);
     if (!parser.positionalArguments().isEmpty())
         return usageError(QStringLiteral("unexpected argument %1").arg(parser.positionalArguments().constFirst()));
@@ -160,6 +198,13 @@ int main(int argc, char *argv[])
             return usageError(QStringLiteral("--%1 takes a whole number").arg(n.option.names().constFirst()));
     }
     config.faults.refused = parser.values(refuse);
+    for (const QString &value : parser.values(reading)) {
+        QString command;
+        QByteArray text;
+        if (!parseReading(value, &command, &text))
+            return usageError(QStringLiteral("--reading takes a reading command, '=' and its answer text"));
+        config.faults.readings.insert(command, text);
+    }
     config.pacing.chunked = parser.isSet(chunked);
     config.pacing.baudPace = parser.isSet(baudPace);
     config.logFile = parser.value(logFile);

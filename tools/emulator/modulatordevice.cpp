@@ -93,6 +93,10 @@ ModulatorDevice::Answer ModulatorDevice::execute(const QString &line, qint64 now
         answer.text = ko;
         return answer;
     }
+    if (faults.readings.contains(command)) {
+        answer.text = faults.readings.value(command);
+        return answer;
+    }
     if (command == QLatin1String("getCoreParameters"))
         answer.text = coreParametersText();
     else if (command == QLatin1String("getIPParameters"))

@@ -8,6 +8,7 @@
 #include "ipinputmeter.h"
 
 #include <QByteArray>
+#include <QMap>
 #include <QString>
 #include <QStringList>
 
@@ -28,6 +29,7 @@ struct DeviceFaults {
     int muteAfter = -1; // command lines answered before the device falls silent; -1 = never
     QStringList refused; // commands always answered "KO"
     int rebootMs = 2000;
+    QMap<QString, QByteArray> readings; // readings answered with this text instead of the device's own
 };
 
 class ModulatorDevice
