@@ -1,5 +1,6 @@
 // Streaming engine benchmark: the packet pipeline alone (read, renumber, rewrite clocks, build
-// datagrams; no socket), and a writer of constant-bitrate test files for the loopback comparison.
+// datagrams; no socket), the cost of one wake-up per datagram, and the test files and the receiver of the
+// loopback comparison (compare.sh).
 //
 //   streaming_bench pipeline [--seconds S]            packets/s through the pipeline against 65 Mbit/s
 //   streaming_bench wake-cost [--bitrate N] [--spin NS] [--seconds S]   the pacing thread's sleep alone:
@@ -8,26 +9,43 @@
 //   streaming_bench make-file OUT --bitrate N --seconds S   a CBR file: PAT, PMT, video PID 0x100 with a
 //                                                     PCR every 20 ms and PES with PTS/DTS every 40 ms,
 //                                                     audio PID 0x101, null packets
+//   streaming_bench receive --listen ADDR:PORT --bitrate N [--seconds S] [--trace FILE]
+//                                                     (Linux) the receiver of compare.sh: kernel arrival times,
+//                                                     the monitor's figures plus PCR arrival error and MDI
+//                                                     delay factor as one JSON line; the trace has one line
+//                                                     per datagram (ns since the first, TS bytes)
 
 #include "pacingclock.h"
 #include "streamingtools.h"
 #include "tsloop.h"
 #include "tsstamp.h"
+#include "tsmonitor.h"
+#include "tspacket.h"
 #include "tsudpsend.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QHostAddress>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTemporaryDir>
 #include <QTextStream>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <vector>
 
 #ifdef Q_OS_UNIX
 #include <sys/resource.h>
+#endif
+#ifdef Q_OS_LINUX
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 #endif
 
 namespace
@@ -220,6 +238,193 @@ int wakeCost(quint64 bitrate, qint64 spinNs, double seconds)
     return 0;
 }
 
+#ifdef Q_OS_LINUX
+qint64 realtimeNs()
+{
+    timespec ts;
+    clock_gettime(CLOCK_REALTIME, &ts);
+    return qint64(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
+
+double percentileOf(std::vector<double> values, double q)
+{
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    return values[size_t(q * double(values.size() - 1) + 0.5)];
+}
+
+// PCR arrival error: how far each PCR of the first PCR PID arrives from the straight line that best fits
+// arrival time over PCR value (least squares per time base, so a constant rate error is no error).
+std::vector<double> pcrArrivalErrorsUs(const std::vector<std::pair<qint64, quint64>> &pcrs)
+{
+    std::vector<double> errors;
+    size_t begin = 0;
+    while (begin < pcrs.size()) {
+        // A time base ends where the PCR steps away from the arrival clock by more than 100 ms (a wrap).
+        size_t end = begin + 1;
+        while (end < pcrs.size()) {
+            const double dPcr = (double(pcrs[end].second) - double(pcrs[end - 1].second)) / 27e6;
+            const double dArrival = (pcrs[end].first - pcrs[end - 1].first) / 1e9;
+            if (std::fabs(dPcr - dArrival) > 0.1)
+                break;
+            ++end;
+        }
+        if (end - begin >= 3) {
+            long double n = 0, sx = 0, sy = 0, sxx = 0, sxy = 0;
+            for (size_t i = begin; i < end; ++i) {
+                const long double x = (long double)(pcrs[i].second - pcrs[begin].second) / 27e6L;
+                const long double y = (pcrs[i].first - pcrs[begin].first) / 1e9L;
+                n += 1;
+                sx += x;
+                sy += y;
+                sxx += x * x;
+                sxy += x * y;
+            }
+            const long double slope = (n * sxy - sx * sy) / (n * sxx - sx * sx);
+            const long double intercept = (sy - slope * sx) / n;
+            for (size_t i = begin; i < end; ++i) {
+                const long double x = (long double)(pcrs[i].second - pcrs[begin].second) / 27e6L;
+                const long double y = (pcrs[i].first - pcrs[begin].first) / 1e9L;
+                errors.push_back(double(std::fabs(y - intercept - slope * x) * 1e6L));
+            }
+        }
+        begin = end;
+    }
+    return errors;
+}
+
+// MDI delay factor (RFC 4445) per 1 s interval against the nominal rate: the spread of the virtual buffer a
+// receiver draining at that rate would need, as time. The worst interval is the figure.
+double worstDelayFactorMs(const std::vector<std::pair<qint64, int>> &arrivals, quint64 bitrate)
+{
+    const double bytesPerNs = bitrate / 8e9;
+    double worst = 0;
+    size_t i = 0;
+    while (i < arrivals.size()) {
+        const qint64 start = arrivals[i].first;
+        double received = 0, low = 0, high = 0;
+        for (; i < arrivals.size() && arrivals[i].first - start < 1000000000; ++i) {
+            const double before = received - bytesPerNs * double(arrivals[i].first - start);
+            received += arrivals[i].second;
+            low = std::min(low, before);
+            high = std::max(high, before + arrivals[i].second);
+        }
+        worst = std::max(worst, (high - low) / bytesPerNs / 1e6);
+    }
+    return worst;
+}
+
+// A kernel-timestamped receiver for the loopback comparison: the monitor's figures plus the PCR arrival
+// error and the MDI delay factor, as one JSON line; --trace writes every datagram's arrival and size.
+int receive(const QString &listen, double seconds, quint64 bitrate, const QString &tracePath)
+{
+    const int colon = listen.lastIndexOf(QLatin1Char(':'));
+    const QHostAddress address(listen.left(colon));
+    const quint16 port = quint16(listen.mid(colon + 1).toUInt());
+    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    const int on = 1;
+    const int buffer = 64 << 20;
+    setsockopt(fd, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on);
+    setsockopt(fd, SOL_SOCKET, SO_RXQ_OVFL, &on, sizeof on);
+    if (setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &buffer, sizeof buffer) != 0)
+        setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &buffer, sizeof buffer);
+    sockaddr_in local {};
+    local.sin_family = AF_INET;
+    local.sin_port = htons(port);
+    local.sin_addr.s_addr = htonl(address.toIPv4Address());
+    if (address.isNull() || port == 0 || bind(fd, reinterpret_cast<sockaddr *>(&local), sizeof local) != 0) {
+        std::fprintf(stderr, "receive: cannot listen on %s\n", qPrintable(listen));
+        return 2;
+    }
+    std::fprintf(stderr, "listening on %s\n", qPrintable(listen));
+    std::fflush(stderr);
+
+    tsmonitor monitor;
+    std::vector<std::pair<qint64, int>> arrivals; // arrival ns, TS payload bytes
+    std::vector<std::pair<qint64, quint64>> pcrs; // arrival ns, unwrapped PCR of the first PCR PID
+    arrivals.reserve(size_t(seconds * 7000));
+    int pcrPid = -1;
+    quint64 lastPcr = 0, unwrapped = 0;
+    uchar data[65536];
+    char control[256];
+    qint64 first = -1;
+    const qint64 limit = qint64(seconds * 1e9);
+    const qint64 started = realtimeNs();
+    // The socket is drained once a millisecond rather than waited on: on loopback the sender's own send
+    // call delivers each datagram, and waking a waiting receiver there would be billed to the sender.
+    // Arrival times are the kernel's, so the batching does not blur them.
+    const timespec tick { 0, 1000000 };
+    for (;;) {
+        iovec io { data, sizeof data };
+        msghdr message {};
+        message.msg_iov = &io;
+        message.msg_iovlen = 1;
+        message.msg_control = control;
+        message.msg_controllen = sizeof control;
+        const ssize_t n = recvmsg(fd, &message, MSG_DONTWAIT);
+        if (n <= 0) {
+            const qint64 now = realtimeNs();
+            if ((first < 0 && now - started > std::max<qint64>(60000000000LL, limit)) || (first >= 0 && now - first >= limit))
+                break;
+            nanosleep(&tick, nullptr);
+            continue;
+        }
+        qint64 arrival = -1;
+        for (cmsghdr *c = CMSG_FIRSTHDR(&message); c; c = CMSG_NXTHDR(&message, c)) {
+            if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SO_RXQ_OVFL) {
+                quint32 dropped = 0;
+                std::memcpy(&dropped, CMSG_DATA(c), sizeof dropped);
+                monitor.setReceiverDrops(dropped);
+            } else if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS) {
+                timespec ts;
+                std::memcpy(&ts, CMSG_DATA(c), sizeof ts);
+                arrival = qint64(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+            }
+        }
+        if (arrival < 0)
+            arrival = realtimeNs();
+        if (first < 0)
+            first = arrival;
+        if (arrival - first >= limit)
+            break;
+        monitor.datagram(data, int(n), arrival);
+        const int offset = (n >= 12 && (data[0] & 0xC0) == 0x80 && (n - 12) % PKT == 0) ? 12 : 0;
+        arrivals.emplace_back(arrival, int(n) - offset);
+        for (int at = offset; at + PKT <= n; at += PKT) {
+            const uchar *packet = data + at;
+            const int pid = ((packet[1] & 0x1F) << 8) | packet[2];
+            if (packet[0] != 0x47 || !tspacket::hasPcr(packet) || packet[4] < 7 || (pcrPid >= 0 && pid != pcrPid))
+                continue;
+            const quint64 pcr = tspacket::pcr(packet);
+            unwrapped = pcrPid < 0 ? pcr : unwrapped + (pcr + tspacket::PCR_WRAP - lastPcr) % tspacket::PCR_WRAP;
+            pcrPid = pid;
+            lastPcr = pcr;
+            pcrs.emplace_back(arrival, unwrapped);
+        }
+    }
+    close(fd);
+    if (arrivals.empty()) {
+        std::fprintf(stderr, "receive: nothing arrived on %s\n", qPrintable(listen));
+        return 1;
+    }
+    if (!tracePath.isEmpty()) {
+        QFile trace(tracePath);
+        if (trace.open(QIODevice::WriteOnly)) {
+            QTextStream out(&trace);
+            for (const auto &a : arrivals)
+                out << a.first - first << ' ' << a.second << '\n';
+        }
+    }
+    const tsmonitor::report r = monitor.finish();
+    QJsonObject o = r.toJson();
+    o.insert(QStringLiteral("pcr_arrival_error_p99_us"), percentileOf(pcrArrivalErrorsUs(pcrs), 0.99));
+    o.insert(QStringLiteral("mdi_df_ms"), worstDelayFactorMs(arrivals, bitrate));
+    QTextStream(stdout) << QJsonDocument(o).toJson(QJsonDocument::Compact) << '\n';
+    return 0;
+}
+#endif
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -265,7 +470,30 @@ int main(int argc, char *argv[])
         }
         return wakeCost(bitrate, spinNs, seconds);
     }
+#ifdef Q_OS_LINUX
+    if (args.size() >= 2 && args[1] == QLatin1String("receive")) {
+        QString listen, trace;
+        quint64 bitrate = 0;
+        double seconds = 20;
+        for (int i = 2; i + 1 < args.size(); i += 2) {
+            if (args[i] == QLatin1String("--listen"))
+                listen = args[i + 1];
+            else if (args[i] == QLatin1String("--bitrate"))
+                bitrate = args[i + 1].toULongLong();
+            else if (args[i] == QLatin1String("--seconds"))
+                seconds = args[i + 1].toDouble();
+            else if (args[i] == QLatin1String("--trace"))
+                trace = args[i + 1];
+        }
+        if (listen.lastIndexOf(QLatin1Char(':')) <= 0 || bitrate < 100000 || seconds <= 0) {
+            QTextStream(stderr) << "receive --listen ADDR:PORT --bitrate N [--seconds S] [--trace FILE]\n";
+            return 2;
+        }
+        return receive(listen, seconds, bitrate, trace);
+    }
+#endif
     QTextStream(stderr) << "usage: streaming_bench pipeline [--seconds S] | wake-cost [--bitrate N] [--spin NS] "
-                           "[--seconds S] | make-file OUT --bitrate N --seconds S\n";
+                           "[--seconds S] | make-file OUT --bitrate N --seconds S | receive --listen ADDR:PORT --bitrate N "
+                           "[--seconds S] [--trace FILE]\n";
     return 2;
 }

@@ -4,8 +4,9 @@
 //
 // Datagram k of a schedule is due at origin + ceil(k * bitsPerDatagram * 1e9 / bitrate) ns, so the payload
 // rate equals the nominal bitrate exactly over any span and never runs ahead of it. When the sender falls
-// behind (the process was not scheduled), the backlog goes out at catchUpPercent of the nominal rate at most,
-// never as one burst; a backlog over maxBacklogNs is given up instead of being made up.
+// behind (the process was not scheduled), the backlog goes out at the catch-up rate (twice the nominal rate,
+// and never slower than catchUpFloorBitrate), never as one burst; a backlog over maxBacklogNs is given up
+// instead of being made up.
 
 #include <QtGlobal>
 
@@ -21,6 +22,9 @@ public:
     // Earliest time the next datagram may leave.
     qint64 nextDeadline() const;
     bool isDue(qint64 nowNs) const { return started && nowNs >= nextDeadline(); }
+    // The next datagram is already overdue: the sender is making up a backlog and should not sleep (a
+    // sleep's wake-up can outlast the catch-up spacing, so the backlog would only grow).
+    bool isBehind(qint64 nowNs) const { return started && sentCount > 0 && nowNs > nominalDue(); }
     // Records that the next datagram left at nowNs.
     void sent(qint64 nowNs);
 
@@ -35,7 +39,8 @@ public:
     // Datagrams due within elapsedNs of the origin, the one due at the origin included.
     static quint64 datagramsDueBy(qint64 elapsedNs, quint64 bitrate, quint32 bitsPerDatagram);
 
-    static constexpr int catchUpPercent = 150;
+    static constexpr int catchUpFactor = 2;
+    static constexpr quint64 catchUpFloorBitrate = 75000000;
     static constexpr qint64 maxBacklogNs = 1000000000;
 
 private:

@@ -73,8 +73,11 @@ void streamingQThread::run()
                     std::chrono::milliseconds(qMin<qint64>(maxWaitMs, (remaining - fineSleepNs) / 1000000 + 1)));
             continue;
         }
+        // While a backlog is made up the spacing is shorter than a wake-up can be trusted to keep: a sleep
+        // that overshoots it sends the next datagram late again, and on a loaded machine the backlog then
+        // grows instead of shrinking. The catch-up is bounded, so is the spinning.
         if (remaining > 0)
-            pacingclock::sleepUntil(deadline);
+            pacingclock::sleepUntil(deadline, sender->isCatchingUp() ? remaining : pacingclock::defaultSpinNs);
     }
     sender->closeSocket();
     const std::lock_guard<std::mutex> locker(mutex);

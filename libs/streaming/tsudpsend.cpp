@@ -149,5 +149,6 @@ qint64 tsudpsend::sendDue()
         stallCount.store(stallsBefore + schedule.stallCount(), std::memory_order_relaxed);
         now = clock();
     }
+    catchingUp = !ended && schedule.isBehind(now);
     return ended ? now + ENDED_WAIT_NS : schedule.nextDeadline();
 }

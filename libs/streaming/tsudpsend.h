@@ -35,6 +35,8 @@ public:
     // Once a run without the loop has sent its file's last packet, nothing more goes until the next schedule
     // (after a pause), which asks the reader again.
     qint64 sendDue();
+    // After sendDue(): the next datagram was already overdue then, so the caller should wait without sleeping.
+    bool isCatchingUp() const { return catchingUp; }
 
     // Builds the next datagram into the send buffer; false when the source has no whole packet to give. The
     // last datagram of a run that ends with its file holds the packets that were left, fewer than the others.
@@ -76,6 +78,7 @@ private:
     pacer schedule;
     qint64 rtpOrigin = 0;
     quint64 stallsBefore = 0;
+    bool catchingUp = false;
     std::function<qint64()> clock;
     std::mutex *pipelineLock = nullptr;
     bool ended = false;
