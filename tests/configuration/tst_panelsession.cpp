@@ -44,6 +44,17 @@ bool acceptFirmware(ConfigurationPanel &panel, PromptRecorder &prompts, const QS
     return panel.firmwareFile().path() == path && child<QPushButton>(&panel, "loadUpgradeFileButton")->isEnabled();
 }
 
+// Clicks "Apply changes"; the lines the device received for it, polls left out (empty if it never ended).
+QStringList applyLines(ConfigurationPanel &panel, const Emulator &emulator)
+{
+    const int before = emulator.received().size();
+    QPushButton *apply = child<QPushButton>(&panel, "applyConfigButton");
+    QTest::mouseClick(apply, Qt::LeftButton);
+    const bool ended = QTest::qWaitFor(
+        [&] { return emulator.received(before).contains("getIPParameters") && apply->isEnabled(); }, 5000);
+    return ended ? emulator.received(before).filter(notPolls).mid(0, 16) : QStringList();
+}
+
 // Clicks a selector until it shows the wanted item (at most one full cycle).
 bool selectItem(Mux *mux, const QString &item)
 {
@@ -122,11 +133,7 @@ void TstPanelSession::connectPollApplyUpgrade()
     QTest::mouseClick(child<QPushButton>(&panel, "outputSliderButton"), Qt::LeftButton);
     panel.setAttenuationLevel(12);
     QTest::mouseClick(child<QCheckBox>(&panel, "mipCheckBox"), Qt::LeftButton);
-    int before = emulator.received().size();
-    QPushButton *apply = child<QPushButton>(&panel, "applyConfigButton");
-    QTest::mouseClick(apply, Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(emulator.received(before).contains("getIPParameters") && apply->isEnabled(), 5000);
-    QCOMPARE(emulator.received(before).filter(notPolls).mid(0, 16),
+    QCOMPARE(applyLines(panel, emulator),
         QStringList({ "setInputMux AUTO", "setRefClockMux external", "setCodeRate 5/6", "setGuardInterval 1/4",
             "setConstellation 16QAM", "setBandwidth 8", "setTransmissionMode 2K", "setOutputFrequency 682.000",
             "setOutputState ON", "setMipControl ON", "setIPAddressingMethod multicast",
@@ -151,7 +158,7 @@ void TstPanelSession::connectPollApplyUpgrade()
     QVERIFY(panel.isPolling());
     QPushButton *download = child<QPushButton>(&panel, "loadUpgradeFileButton");
     prompts.boxes.clear();
-    before = emulator.received().size();
+    const int before = emulator.received().size();
     // The progress bar's arithmetic is checked on the stopped download in fileCheckThenDownloadStops.
     QTest::mouseClick(download, Qt::LeftButton);
     QCOMPARE(shownBoxes(prompts), QStringList({ "question|Question|Would you like to reboot to apply changes ?" }));
@@ -357,11 +364,7 @@ void TstPanelSession::hostileReadingsAndRefusals()
     QCOMPARE(child<QDial>(&panel, "dial")->value(), -3);
 
     prompts.boxes.clear();
-    const int before = emulator.received().size();
-    QPushButton *apply = child<QPushButton>(&panel, "applyConfigButton");
-    QTest::mouseClick(apply, Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(emulator.received(before).contains("getIPParameters") && apply->isEnabled(), 5000);
-    QCOMPARE(emulator.received(before).filter(notPolls).mid(0, 16),
+    QCOMPARE(applyLines(panel, emulator),
         QStringList({ "setInputMux AUTO", "setRefClockMux internal", "setCodeRate 1/2", "setGuardInterval 1/32",
             "setConstellation QPSK", "setBandwidth 8", "setTransmissionMode 2K", "setOutputFrequency 666.000",
             "setOutputState ON", "setMipControl OFF", "setIPAddressingMethod multicast",
