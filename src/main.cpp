@@ -1,38 +1,16 @@
-#include "configurationpanel.h"
+#include "commandline.h"
 #include "mainwindowimpl.h"
 #include "welcomewindow.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
-#include <QTimer>
 
 #include <cstdio>
 #include <cstring>
-#include <memory>
 
 namespace {
 const char *const APPLICATION_VERSION = "1.0";
 const char *const DOWNLOAD_ADDRESS = "ftp://ftp.calvora.example/nerio/";
-
-struct CommandLine
-{
-    QCommandLineParser parser;
-    QCommandLineOption serialPort { QStringLiteral("serial-port"),
-        QStringLiteral("Serial port of the modulator, ready on the connect button (any path, also one that is "
-                       "not enumerated, such as a pseudo-terminal)."),
-        QStringLiteral("PATH") };
-    QCommandLineOption connectAtStart { QStringLiteral("connect"),
-        QStringLiteral("Connect to the modulator as soon as the main window is shown (needs --serial-port).") };
-
-    CommandLine()
-    {
-        parser.setApplicationDescription(
-            QStringLiteral("Controls a DVB-T modulator over its serial console and streams transport-stream files."));
-        parser.addHelpOption();
-        parser.addVersionOption();
-        parser.addOptions({ serialPort, connectAtStart });
-    }
-};
 
 void setApplicationNames()
 {
@@ -66,38 +44,22 @@ int main(int argc, char *argv[])
     setApplicationNames();
     CommandLine commandLine;
     commandLine.parser.process(app);
-    const QString serialPort = commandLine.parser.value(commandLine.serialPort);
-    bool connectAtStart = commandLine.parser.isSet(commandLine.connectAtStart);
-    if (connectAtStart && serialPort.isEmpty()) {
-        std::fprintf(stderr, "nerio-control: --connect needs --serial-port; not connecting\n");
-        connectAtStart = false;
-    }
+    StartOptions options;
+    QString message;
+    const bool usable = commandLine.read(&options, &message);
+    if (!message.isEmpty())
+        std::fprintf(stderr, "nerio-control: %s\n", qPrintable(message));
+    if (!usable)
+        return 1;
 
     MainWindowImpl window;
-    ConfigurationPanel *panel = window.configurationPanel();
-    if (!serialPort.isEmpty()) {
-        panel->addPresetSerialPort(serialPort);
-        panel->setCOMPort(serialPort);
-    }
+    window.applyStartOptions(options);
     welcomewindow welcome(nullptr, QString::fromLatin1(APPLICATION_VERSION), QString::fromLatin1(DOWNLOAD_ADDRESS));
     welcome.show();
     // Take the keyboard at once, also without a window manager, so Enter or Space starts.
     welcome.activateWindow();
 
     QObject::connect(&welcome, &welcomewindow::startApplication, &window, &MainWindowImpl::startApplication);
-    if (connectAtStart) {
-        // Once, after the window has been shown and painted, exactly as a click on the connect button.
-        auto pending = std::make_shared<bool>(true);
-        QObject::connect(&welcome, &welcomewindow::startApplication, panel, [panel, pending] {
-            if (!*pending)
-                return;
-            *pending = false;
-            QTimer::singleShot(0, panel, [panel] {
-                if (!panel->connection()->isConnected(2))
-                    panel->on_loginButton_clicked();
-            });
-        });
-    }
     QObject::connect(&app, &QApplication::lastWindowClosed, &app, &QApplication::quit);
     return app.exec();
 }

@@ -1,11 +1,13 @@
 #include "mainwindowimpl.h"
 #include "ui_mainwindowimpl.h"
 
+#include "commandline.h"
 #include "configurationpanel.h"
 #include "streamingmisc.h"
 #include "streamingpanel.h"
 
 #include <QPointer>
+#include <QTimer>
 
 namespace {
 const char *const MAIN_FRAME_STYLE
@@ -40,6 +42,27 @@ MainWindowImpl::~MainWindowImpl()
 void MainWindowImpl::startApplication()
 {
     show();
+    if (!connectOnShow)
+        return;
+    connectOnShow = false;
+    // Once, after the window has been shown and painted, exactly as a click on the connect button.
+    QTimer::singleShot(0, configPanel, [panel = configPanel] {
+        if (!panel->connection()->isConnected(2))
+            panel->on_loginButton_clicked();
+    });
+}
+
+void MainWindowImpl::applyStartOptions(const StartOptions &options)
+{
+    if (!options.serialPort.isEmpty()) {
+        configPanel->addPresetSerialPort(options.serialPort);
+        configPanel->setCOMPort(options.serialPort);
+    }
+    if (!options.host.isEmpty())
+        configPanel->setIPAddress(options.host, options.hostPort);
+    if (options.network)
+        configPanel->enableNetworkRoute();
+    connectOnShow = options.connectAtStart;
 }
 
 void MainWindowImpl::newModulator(bool editTitle)

@@ -8,6 +8,7 @@ class MainWindowImpl;
 }
 
 class ConfigurationPanel;
+struct StartOptions;
 class streamingpanel;
 class streamingmisc;
 
@@ -24,6 +25,8 @@ public:
     ConfigurationPanel *configurationPanel() const { return configPanel; }
     streamingpanel *streamingPage() const { return streamPanel; }
     streamingmisc *testingPage() const { return testPanel; }
+    // The command line's route and network buttons; with connectAtStart, startApplication() connects.
+    void applyStartOptions(const StartOptions &options);
 
 public slots:
     void startApplication();
@@ -34,4 +37,5 @@ private:
     ConfigurationPanel *configPanel = nullptr;
     streamingpanel *streamPanel = nullptr;
     streamingmisc *testPanel = nullptr;
+    bool connectOnShow = false;
 };

@@ -80,6 +80,7 @@ ConfigurationPanel::ConfigurationPanel(QWidget *parent)
 {
     ui->setupUi(this);
     setAttribute(Qt::WA_StyledBackground);
+    layoutIdentityRows();
     createSelectors();
 
     connect(ui->inputButton, &QPushButton::clicked, this, &ConfigurationPanel::displayIPConfig);
@@ -167,11 +168,20 @@ void ConfigurationPanel::addPresetSerialPort(const QString &portName)
         presetPorts.append(portName);
 }
 
-void ConfigurationPanel::setIPAddress(const QString &address)
+void ConfigurationPanel::setIPAddress(const QString &address, quint16 consolePort)
 {
     ipAddress = address;
+    telnetPort = consolePort;
     connectionType = 0;
     emit changeLoginButtonToolTip(NotConnected);
+}
+
+void ConfigurationPanel::enableNetworkRoute()
+{
+    networkRoute = true;
+    // Usable when the serial one is: only while idle, since a session keeps its route.
+    ui->loginIPButton->setEnabled(ui->loginSerialButton->isEnabled());
+    ui->IPButton->setEnabled(true);
 }
 
 void ConfigurationPanel::setIPConfig(const QString &address, const QString &ipPort, bool isUnicast)

@@ -33,7 +33,9 @@ public:
 
     static constexpr int FIRST_POLL_DELAY_MS = 100;
     static constexpr int POLL_INTERVAL_MS = 1000;
-    static constexpr int TELNET_PORT = 23;
+    static constexpr quint16 TELNET_PORT = 23;
+    // The serial number until the device has given its own.
+    static constexpr const char *UNKNOWN_SERIAL = "not found";
 
     explicit ConfigurationPanel(QWidget *parent = nullptr);
     ~ConfigurationPanel() override;
@@ -48,7 +50,8 @@ public:
 
     void setLoginPassword(const QString &loginName, const QString &loginPassword);
     void setCOMPort(const QString &portName);
-    void setIPAddress(const QString &address);
+    // The telnet route; the port is the device console's 23 unless a command line names another.
+    void setIPAddress(const QString &address, quint16 consolePort = TELNET_PORT);
     void setIPConfig(const QString &address, const QString &ipPort, bool isUnicast);
     void setIPConfigFromDevice(const QString &method, const QString &unicastAddr, const QString &multicastAddr,
         const QString &ipPort);
@@ -71,6 +74,7 @@ public:
     QString serialNumberText() const { return serialNumber; }
     QString comPortName() const { return comPort; }
     QString ipAddressText() const { return ipAddress; }
+    quint16 telnetPortNumber() const { return telnetPort; }
     int connectionKind() const { return connectionType; }
     QString loginName() const { return login; }
     QString passwordText() const { return password; }
@@ -85,6 +89,10 @@ public:
     // some adapters are never enumerated).
     QStringList extraSerialPorts() const { return presetPorts; }
     void addPresetSerialPort(const QString &portName);
+    // The network route for operators: "Setup IP connectivity" (discovery, recent addresses) and
+    // "IP input" become usable. Off by default, where both stay disabled.
+    void enableNetworkRoute();
+    bool networkRouteEnabled() const { return networkRoute; }
 
     // Antenna bar level 0..4 for an attenuation in dB.
     static int attenuationBarLevel(int attenuationDb);
@@ -140,11 +148,18 @@ private:
     void setAntennaImage(bool green, int attenuationDb);
     void applyAutoCheckBox(bool ticked, Mux *selector);
     void readProductIdentity();
+    void layoutIdentityRows();
+    void showFitted(QLabel *label, const QString &text);
     bool linkOpen() const;
     void startPoll();
     void stopPoll();
     void dropLinkConnections();
-    void teardown();
+    // Ends the session once: everything that could report on it again (watchdog, link and engine
+    // connections, the poll, queued requests) goes before the report is shown, since an operator may leave
+    // a box open for longer than any time-out; then the link closes and the page is idle.
+    void endSession(const std::function<void()> &report);
+    void closeLink(bool sendExit);
+    void linkLost();
     // A device that opens the link but never completes the login would leave the page "in progress",
     // every connection button disabled, for good: each login step must come within the command time-out.
     void armLoginWatchdog();
@@ -180,12 +195,14 @@ private:
     QString unicastAddress;
     QString port;
 
-    QString serialNumber = QStringLiteral("not found");
+    QString serialNumber = QString::fromLatin1(UNKNOWN_SERIAL);
     QString login = QStringLiteral("admin");
     QString password = QStringLiteral("korva");
     QString comPort;
     QString ipAddress;
     int connectionType = 1;
+    quint16 telnetPort = TELNET_PORT;
+    bool networkRoute = false;
     bool firstPoll = true;
     QPointer<QTimer> statusTimer;
     QTimer *loginWatchdog = nullptr;
@@ -199,6 +216,7 @@ private:
     QMetaObject::Connection errorLink;
     QMetaObject::Connection logLink;
     QMetaObject::Connection infoLink;
+    QMetaObject::Connection lostLink;
     QList<QMetaObject::Connection> pollLinks;
     FirmwareFile firmware;
     QMetaObject::Connection upgradeLink;

@@ -32,15 +32,20 @@ struct IdentityField
 {
     const char *prefix;
     QLabel *Ui::ConfigurationPanel::*label;
+    QLabel *Ui::ConfigurationPanel::*title;
 };
 const IdentityField IDENTITY_FIELDS[] = {
-    { "Product type : ", &Ui::ConfigurationPanel::typeLabel },
-    { "Product serial number : ", &Ui::ConfigurationPanel::serialLabel },
-    { "Product MAC address : ", &Ui::ConfigurationPanel::macLabel },
-    { "Product version : ", &Ui::ConfigurationPanel::versionLabel },
-    { "Product manufacturing date : ", &Ui::ConfigurationPanel::manufacturingLabel },
-    { "Product options : ", &Ui::ConfigurationPanel::optionsLabel },
+    { "Product type : ", &Ui::ConfigurationPanel::typeLabel, &Ui::ConfigurationPanel::title_typeLabel },
+    { "Product serial number : ", &Ui::ConfigurationPanel::serialLabel, &Ui::ConfigurationPanel::title_serialLabel },
+    { "Product MAC address : ", &Ui::ConfigurationPanel::macLabel, &Ui::ConfigurationPanel::title_macLabel },
+    { "Product version : ", &Ui::ConfigurationPanel::versionLabel, &Ui::ConfigurationPanel::title_versionLabel },
+    { "Product manufacturing date : ", &Ui::ConfigurationPanel::manufacturingLabel,
+        &Ui::ConfigurationPanel::title_manufacturingLabel },
+    { "Product options : ", &Ui::ConfigurationPanel::optionsLabel, &Ui::ConfigurationPanel::title_optionsLabel },
 };
+// Smallest size an identity value is shrunk to so that it shows whole.
+constexpr qreal MIN_IDENTITY_POINT_SIZE = 7.0;
+constexpr int IDENTITY_RIGHT_MARGIN = 3;
 
 // Reply keys, in selector-list order.
 const char *const PARAMETER_KEYS[] = { "Input mux", "Ref clock mux", "Code Rate", "Guard Interval", "Constellation",
@@ -80,7 +85,7 @@ void ConfigurationPanel::on_loginButton_clicked()
         abandonRequests(commandHandler);
         if (loginWatchdog)
             loginWatchdog->stop();
-        modulatorConnection->disconnectFromHost(true);
+        closeLink(true);
         emit changeLoginButtonToolTip(NotConnected);
         disconnect(logLink);
         return;
@@ -88,30 +93,31 @@ void ConfigurationPanel::on_loginButton_clicked()
     emit changeLoginButtonToolTip(ConnectionInProgress);
     modulatorConnection->setLogState(Connection::WaitLogin);
     dropLinkConnections();
-    logLink = connect(modulatorConnection, &Connection::logProcess, this, &ConfigurationPanel::loginProcedure);
-
     if (connectionType == 1) {
         qCDebug(lcPanel) << "COM select!";
-        connectedLink
-            = connect(modulatorConnection, &Connection::connected, this, &ConfigurationPanel::connectionEstablished);
-        errorLink = connect(modulatorConnection, &Connection::error, this, &ConfigurationPanel::errorFromConnection);
-        armLoginWatchdog();
-        modulatorConnection->connectCOMToHost(comPort);
-        return;
+    } else {
+        qCDebug(lcPanel) << "IP select";
+        if (!QRegularExpression(QString::fromLatin1(IPV4_PATTERN)).match(ipAddress).hasMatch()) {
+            UiPrompts::warning(this, QStringLiteral("IP error"), QStringLiteral("Invalid format for IP address"));
+            // Back to idle: left "in progress", every connection button would stay disabled for good.
+            emit changeLoginButtonToolTip(NotConnected);
+            return;
+        }
     }
-    qCDebug(lcPanel) << "IP select";
-    if (!QRegularExpression(QString::fromLatin1(IPV4_PATTERN)).match(ipAddress).hasMatch()) {
-        UiPrompts::warning(this, QStringLiteral("IP error"), QStringLiteral("Invalid format for IP address"));
-        // Back to idle: left "in progress", every connection button would stay disabled for good.
-        dropLinkConnections();
-        emit changeLoginButtonToolTip(NotConnected);
-        return;
-    }
+    logLink = connect(modulatorConnection, &Connection::logProcess, this, &ConfigurationPanel::loginProcedure);
     connectedLink
         = connect(modulatorConnection, &Connection::connected, this, &ConfigurationPanel::connectionEstablished);
     errorLink = connect(modulatorConnection, &Connection::error, this, &ConfigurationPanel::errorFromConnection);
+    disconnect(lostLink);
+    // Queued: the port reports its loss from inside its own error signal, which must return before the
+    // box opens and the port is deleted.
+    lostLink = connect(
+        modulatorConnection, &Connection::disconnected, this, &ConfigurationPanel::linkLost, Qt::QueuedConnection);
     armLoginWatchdog();
-    modulatorConnection->connectIPToHost(ipAddress, TELNET_PORT);
+    if (connectionType == 1)
+        modulatorConnection->connectCOMToHost(comPort);
+    else
+        modulatorConnection->connectIPToHost(ipAddress, telnetPort);
 }
 
 void ConfigurationPanel::armLoginWatchdog()
@@ -127,9 +133,10 @@ void ConfigurationPanel::armLoginWatchdog()
 void ConfigurationPanel::loginStalled()
 {
     qCWarning(lcPanel) << "no login progress from the device";
-    UiPrompts::critical(this, QStringLiteral("Command information"),
-        QStringLiteral("No response from product received, check your connection"));
-    teardown();
+    endSession([this] {
+        UiPrompts::critical(this, QStringLiteral("Command information"),
+            QStringLiteral("No response from product received, check your connection"));
+    });
 }
 
 void ConfigurationPanel::connectionEstablished()
@@ -167,13 +174,15 @@ void ConfigurationPanel::loginProcedure(Connection::LogRequest request)
         break;
     case Connection::LoginError:
     case Connection::PasswordError:
-        UiPrompts::critical(
-            this, QStringLiteral("Login error"), QStringLiteral("Access denied\nCheck your login/password values !"));
-        teardown();
+        endSession([this] {
+            UiPrompts::critical(this, QStringLiteral("Login error"),
+                QStringLiteral("Access denied\nCheck your login/password values !"));
+        });
         break;
     default:
-        UiPrompts::warning(this, QStringLiteral("Login error"), QStringLiteral("Bad request in login process!"));
-        teardown();
+        endSession([this] {
+            UiPrompts::warning(this, QStringLiteral("Login error"), QStringLiteral("Bad request in login process!"));
+        });
         break;
     }
 }
@@ -188,14 +197,40 @@ void ConfigurationPanel::dropLinkConnections()
     disconnect(errorLink);
 }
 
-void ConfigurationPanel::teardown()
+void ConfigurationPanel::endSession(const std::function<void()> &report)
 {
+    // All three link connections go: kept, the next attempt would add a second copy of each and answer
+    // every prompt twice.
     dropLinkConnections();
+    disconnect(lostLink);
     disconnect(infoLink);
-    emit changeLoginButtonToolTip(NotConnected);
     stopPoll();
     abandonRequests(commandHandler);
-    modulatorConnection->disconnectFromHost(true);
+    QPointer<ConfigurationPanel> self(this);
+    report();
+    if (!self)
+        return;
+    emit changeLoginButtonToolTip(NotConnected);
+    // A link already gone (never opened, or lost) has nobody to say "exit" to.
+    closeLink(linkOpen());
+}
+
+void ConfigurationPanel::closeLink(bool sendExit)
+{
+    // Closed on purpose: not a lost link.
+    disconnect(lostLink);
+    modulatorConnection->disconnectFromHost(sendExit);
+}
+
+void ConfigurationPanel::linkLost()
+{
+    // The port reported the device gone (unplugged adapter, powered off): said at once, not as the
+    // time-out of the next request.
+    // The session may have ended otherwise meanwhile.
+    if (!lostLink || linkOpen())
+        return;
+    qCDebug(lcPanel) << "the link to the modulator was lost";
+    errorFromConnection(connectionType == 1 ? Connection::ComPortUnavailable : Connection::UnknownError);
 }
 
 void ConfigurationPanel::commandInfo(CommandHandler::infoMsg msg)
@@ -213,9 +248,10 @@ void ConfigurationPanel::commandInfo(CommandHandler::infoMsg msg)
         UiPrompts::warning(this, QStringLiteral("Command error"), QStringLiteral("Unsupported command value"));
         break;
     case CommandHandler::CommandTimeout:
-        UiPrompts::critical(this, QStringLiteral("Command information"),
-            QStringLiteral("No response from product received, check your connection"));
-        teardown();
+        endSession([this] {
+            UiPrompts::critical(this, QStringLiteral("Command information"),
+                QStringLiteral("No response from product received, check your connection"));
+        });
         break;
     default:
         break;
@@ -224,32 +260,26 @@ void ConfigurationPanel::commandInfo(CommandHandler::infoMsg msg)
 
 void ConfigurationPanel::errorFromConnection(Connection::ConnectionError error)
 {
-    switch (error) {
-    case Connection::UnknownError:
-        UiPrompts::warning(this, QStringLiteral("Connexion error"), QStringLiteral("Unknown error!"));
-        break;
-    case Connection::ComPortUnavailable:
-        UiPrompts::critical(
-            this, QStringLiteral("Connexion fail"), QStringLiteral("Unable to open the specified COM port!"));
-        break;
-    case Connection::HostUnreachable:
-        UiPrompts::critical(
-            this, QStringLiteral("Connexion fail"), QStringLiteral("Fail to connect to host (maybe invalid address)"));
-        break;
-    case Connection::ConnectionTimeout:
-        UiPrompts::critical(this, QStringLiteral("Connexion error"), QStringLiteral("Connexion timeout!"));
-        break;
-    default:
-        break;
-    }
-    // All three link connections go: kept, the next attempt would add a second copy of each and answer
-    // every prompt twice.
-    dropLinkConnections();
-    stopPoll();
-    disconnect(infoLink);
-    abandonRequests(commandHandler);
-    modulatorConnection->disconnectFromHost(true);
-    emit changeLoginButtonToolTip(NotConnected);
+    endSession([this, error] {
+        switch (error) {
+        case Connection::UnknownError:
+            UiPrompts::warning(this, QStringLiteral("Connexion error"), QStringLiteral("Unknown error!"));
+            break;
+        case Connection::ComPortUnavailable:
+            UiPrompts::critical(
+                this, QStringLiteral("Connexion fail"), QStringLiteral("Unable to open the specified COM port!"));
+            break;
+        case Connection::HostUnreachable:
+            UiPrompts::critical(this, QStringLiteral("Connexion fail"),
+                QStringLiteral("Fail to connect to host (maybe invalid address)"));
+            break;
+        case Connection::ConnectionTimeout:
+            UiPrompts::critical(this, QStringLiteral("Connexion error"), QStringLiteral("Connexion timeout!"));
+            break;
+        default:
+            break;
+        }
+    });
 }
 
 void ConfigurationPanel::startPoll()
@@ -312,13 +342,43 @@ void ConfigurationPanel::readProductIdentity()
                 continue;
             QString value = line;
             value.remove(labelPattern());
-            (ui->*field.label)->setText(value);
+            showFitted(ui->*field.label, value);
             // The files are keyed by this number; keep it even if the parameter reply's own read failed.
             if (prefix == SERIAL_PREFIX)
                 serialNumber = line.mid(SERIAL_PREFIX.size());
             break;
         }
     }
+}
+
+void ConfigurationPanel::layoutIdentityRows()
+{
+    // The titles take the width of the longest one in the font in use (a desktop's may be larger than the
+    // form's), the values the rest of the group.
+    int titleWidth = 0;
+    for (const IdentityField &field : IDENTITY_FIELDS)
+        titleWidth = qMax(titleWidth, (ui->*field.title)->sizeHint().width());
+    const int valueRight = ui->groupBox_2->width() - 1 - IDENTITY_RIGHT_MARGIN;
+    for (const IdentityField &field : IDENTITY_FIELDS) {
+        QLabel *title = ui->*field.title;
+        QLabel *value = ui->*field.label;
+        title->resize(qMax(title->width(), titleWidth), title->height());
+        const int valueX = qMax(value->x(), title->x() + title->width());
+        value->setGeometry(valueX, value->y(), valueRight - valueX + 1, value->height());
+    }
+}
+
+void ConfigurationPanel::showFitted(QLabel *label, const QString &text)
+{
+    // The device's own text, of any length: one too long for its column is drawn smaller rather than
+    // cut, with the whole text in the tool tip.
+    QFont font = label->parentWidget()->font();
+    const auto fits = [&] { return QFontMetrics(font).horizontalAdvance(text) <= label->contentsRect().width(); };
+    while (!fits() && font.pointSizeF() - 0.5 >= MIN_IDENTITY_POINT_SIZE)
+        font.setPointSizeF(font.pointSizeF() - 0.5);
+    label->setFont(font);
+    label->setText(text);
+    label->setToolTip(font == label->parentWidget()->font() ? QString() : text);
 }
 
 void ConfigurationPanel::setInputState(CommandHandler::infoMsg &info, QList<CommandHandler::inputStatus> input,
@@ -352,6 +412,8 @@ void ConfigurationPanel::updateLoginButtonToolTip(ConfigurationPanel::connection
             button->setEnabled(true);
         }
         ui->loginSerialButton->setEnabled(true);
+        if (networkRoute)
+            ui->loginIPButton->setEnabled(true);
         break;
     }
     case ConnectionInProgress:

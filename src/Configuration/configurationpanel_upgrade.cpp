@@ -85,6 +85,17 @@ void ConfigurationPanel::on_loadUpgradeFileButton_clicked()
         UiPrompts::critical(this, QString::fromLatin1(CRITICAL_TITLE), FirmwareFile::statusText(status));
         return;
     }
+    // The modulator refuses an image made for another serial number only once the flash exchange has
+    // begun, and without saying why. Unknown until the first readings: the device then decides alone.
+    const QString imageSerial = firmware.header().serial;
+    if (!imageSerial.isEmpty() && serialNumber != QLatin1String(UNKNOWN_SERIAL)
+        && imageSerial != serialNumber.trimmed()) {
+        UiPrompts::critical(this, QString::fromLatin1(CRITICAL_TITLE),
+            QStringLiteral("This firmware is made for the modulator with serial number %1, not for the connected "
+                           "one (serial number %2). Nothing was sent.")
+                .arg(imageSerial, serialNumber.trimmed()));
+        return;
+    }
 
     stopPoll();
     ui->upgradeButton->setEnabled(false);
@@ -123,7 +134,7 @@ void ConfigurationPanel::on_loadUpgradeFileButton_clicked()
         waitForLine(reset, [this, reset] { commandHandler->queueBool(reset, true); });
         if (!self)
             return;
-        modulatorConnection->disconnectFromHost(true);
+        closeLink(true);
         disconnect(infoLink);
         emit changeLoginButtonToolTip(NotConnected);
         ui->loginToolBox->setCurrentIndex(CONNECTION_PAGE);

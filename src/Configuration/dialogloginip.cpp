@@ -7,6 +7,8 @@
 
 #include <QLoggingCategory>
 
+#include <algorithm>
+
 Q_DECLARE_LOGGING_CATEGORY(lcPanel)
 
 DialogLoginIp::DialogLoginIp(QWidget *parent)
@@ -48,7 +50,19 @@ void DialogLoginIp::initFromPanel()
 void DialogLoginIp::updateConfig()
 {
     ui->interfaceComboBox->clear();
-    ui->interfaceComboBox->addItems(udpDiscovery->results());
+    const QStringList found = udpDiscovery->results();
+    ui->interfaceComboBox->addItems(found);
+    if (!panel)
+        return;
+    // Then the modulators connected to before, newest first: discovery reaches only the local networks.
+    QList<QString> recent;
+    panel->connection()->getIPList(recent);
+    for (const QString &address : qAsConst(recent)) {
+        const bool listed = std::any_of(found.cbegin(), found.cend(),
+            [&address](const QString &entry) { return entry.section(QLatin1Char(' '), 0, 0) == address; });
+        if (!listed && ui->interfaceComboBox->findText(address) < 0)
+            ui->interfaceComboBox->addItem(address);
+    }
 }
 
 void DialogLoginIp::on_okButton_clicked()

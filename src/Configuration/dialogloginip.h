@@ -1,7 +1,7 @@
 #pragma once
 // Chooses a modulator reached over TCP, with the login name and password: the list offers the
-// modulators that answered a broadcast discovery. OK hands the choice to the Configuration page;
-// nothing connects here. GUI thread only.
+// modulators that answered a broadcast discovery, then the addresses connected to before. OK hands the
+// choice to the Configuration page; nothing connects here. GUI thread only.
 
 #include <QDialog>
 

@@ -238,24 +238,32 @@ void Connection::getIPList(QList<QString> &list) const
 void Connection::updateIPList(const QString &address) const
 {
     QFile file(recentIPFileName());
+    bool endsWithLineFeed = true;
     if (file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        QByteArray raw;
         while (!file.atEnd()) {
-            QString line = QString::fromUtf8(file.readLine());
+            raw = file.readLine();
+            QString line = QString::fromUtf8(raw);
             if (line.endsWith(QLatin1Char('\n')))
                 line.chop(1);
             if (line == address)
                 return;
         }
+        endsWithLineFeed = raw.isEmpty() || raw.endsWith('\n');
         file.close();
-        if (!file.open(QIODevice::Append | QIODevice::Text)) {
-            qCDebug(lcLink) << "Cannot append to" << recentIPFileName() << file.errorString();
-            return;
-        }
-    } else if (!file.open(QIODevice::WriteOnly | QIODevice::Text)) {
-        qCDebug(lcLink) << "Cannot create" << recentIPFileName() << file.errorString();
+    }
+    // Unbuffered, so a short write shows here and not at close.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered)) {
+        qCDebug(lcLink) << "Cannot open" << recentIPFileName() << file.errorString();
         return;
     }
-    const QByteArray line = address.toUtf8() + '\n';
-    if (file.write(line) != line.size())
+    const qint64 before = file.size();
+    // A last line left without its line feed (a file edited by hand) is ended first: the address would
+    // otherwise run into it and the list would offer the merged text back.
+    const QByteArray line = (endsWithLineFeed ? QByteArray() : QByteArray(1, '\n')) + address.toUtf8() + '\n';
+    if (file.write(line) != line.size()) {
         qCDebug(lcLink) << "Cannot write" << recentIPFileName() << file.errorString();
+        // No part of an address is left behind (a full disk).
+        file.resize(before);
+    }
 }

@@ -1,6 +1,7 @@
 // The IP login dialog as the page opens it: it broadcasts a discovery, so the test runs in a network
 // namespace of its own, which this program creates by running itself again under unshare. There a
-// nerio-emulator answers the discovery and takes the telnet login on port 23.
+// nerio-emulator answers the discovery and takes the telnet login on port 23; the recent addresses
+// follow the ones found.
 
 #include "dialogloginip.h"
 #include "panelfixture.h"
@@ -49,6 +50,9 @@ private slots:
     {
         Emulator emulator({ "--telnet", "23", "--discovery" });
         QVERIFY(emulator.ready);
+        // recentIP.txt is read from and written to the working directory.
+        QTemporaryDir work;
+        QVERIFY(QDir::setCurrent(work.path()) && writeFile("recentIP.txt", "10.0.0.1\n127.0.0.1\n"));
         PromptRecorder prompts;
         ConfigurationPanel panel;
         panel.createCommandHandler(panel.connection());
@@ -57,9 +61,11 @@ private slots:
         QPointer<DialogLoginIp> dialog = shownDialog<DialogLoginIp>();
         QVERIFY(dialog);
         QComboBox *hosts = child<QComboBox>(dialog, "interfaceComboBox");
-        // Only the emulator's answer is listed: the dialog's own query comes back too but is no answer.
+        // Only the emulator's answer is found: the dialog's own query comes back too but is no answer. The
+        // addresses connected to before follow, newest first, those found already left out.
         QTRY_COMPARE_WITH_TIMEOUT(hosts->itemText(0), QString("127.0.0.1 (02-4E-52-00-00-2A)"), 3000);
-        QCOMPARE(hosts->count(), 1);
+        QCOMPARE(hosts->count(), 2);
+        QCOMPARE(hosts->itemText(1), QString("10.0.0.1"));
         QVERIFY(clickAndClose(dialog, "okButton"));
         QCOMPARE(panel.ipAddressText() + ' ' + QString::number(panel.connectionKind()), QString("127.0.0.1 0"));
 

@@ -153,10 +153,20 @@ void TstPanelSession::connectPollApplyUpgrade()
     QCOMPARE(tuningLines(), QStringList({ "getTuningValues" }));
     QVERIFY(prompts.boxes.isEmpty());
 
+    // An image made for another modulator is refused before its flash request, with both serial numbers.
+    QPushButton *download = child<QPushButton>(&panel, "loadUpgradeFileButton");
+    QVERIFY(acceptFirmware(panel, prompts, makeFirmware(dir, "OTHER", 3, PACKET, { "--serial", "NR0099" })));
+    prompts.boxes.clear();
+    before = emulator.received().size();
+    QTest::mouseClick(download, Qt::LeftButton);
+    QCOMPARE(shownBoxes(prompts),
+        QStringList({ "critical|Critical error|This firmware is made for the modulator with serial number NR0099, "
+                      "not for the connected one (serial number NR0042). Nothing was sent." }));
+    QCOMPARE(emulator.received(before).filter("setFlash"), QStringList());
+
     // The firmware download, then the reboot ends the session.
     QVERIFY(acceptFirmware(panel, prompts, image));
     QVERIFY(panel.isPolling());
-    QPushButton *download = child<QPushButton>(&panel, "loadUpgradeFileButton");
     prompts.boxes.clear();
     const int before = emulator.received().size();
     // The progress bar's arithmetic is checked on the stopped download in fileCheckThenDownloadStops.
@@ -176,26 +186,41 @@ void TstPanelSession::connectPollApplyUpgrade()
 void TstPanelSession::sessionEndsWithBox_data()
 {
     QTest::addColumn<QStringList>("emulatorOptions");
+    QTest::addColumn<QString>("port");
     QTest::addColumn<QString>("box");
     // Enough lines for the first reads and a few status polls, then silence: the time-out must still end
     // the session once the first readings are through.
-    QTest::newRow("silent device") << QStringList { "--mute-after", "8" }
+    QTest::newRow("silent device") << QStringList { "--mute-after", "8" } << QString()
                                    << "critical|Command information|No response from product received, check your "
                                       "connection";
-    QTest::newRow("wrong password") << QStringList { "--password", "other" }
+    QTest::newRow("wrong password") << QStringList { "--password", "other" } << QString()
                                     << "critical|Login error|Access denied\nCheck your login/password values !";
+    QTest::newRow("port that cannot be opened") << QStringList() << "/nonexistent/tty"
+                                                << "critical|Connexion fail|Unable to open the specified COM port!";
+    // The pseudo-terminal is hung up under the poll, as an unplugged adapter: said at once, not as the
+    // next request's time-out.
+    QTest::newRow("device vanishes") << QStringList { "--drop-after", "8" } << QString()
+                                     << "critical|Connexion fail|Unable to open the specified COM port!";
 }
 
 void TstPanelSession::sessionEndsWithBox()
 {
     QFETCH(QStringList, emulatorOptions);
+    QFETCH(QString, port);
     QFETCH(QString, box);
     Emulator emulator(emulatorOptions);
     QVERIFY(emulator.ready);
     PromptRecorder prompts;
+    // The operator reads each box for longer than the command time-out: no other may open meanwhile.
+    UiPrompts::setBoxResponder([&](const UiPrompts::Box &shown) {
+        prompts.boxes.append(shown);
+        QTest::qWait(1500);
+        return QMessageBox::Ok;
+    });
     ConfigurationPanel panel;
-    connectPanel(panel, emulator.path);
+    connectPanel(panel, port.isEmpty() ? emulator.path : port);
     QTRY_COMPARE_WITH_TIMEOUT(shownBoxes(prompts), QStringList({ box }), 8000);
+    QTRY_VERIFY(child<QPushButton>(&panel, "loginButton")->toolTip().startsWith("Click to connect to "));
     QTRY_VERIFY_WITH_TIMEOUT(!panel.isPolling() && !panel.connection()->isConnected(2), 3000);
     QVERIFY(child<QLabel>(&panel, "PLLOK")->pixmap(Qt::ReturnByValue).toImage()
         == QPixmap(":/configurationPanel/red.png").toImage());

@@ -14,6 +14,9 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <csignal>
+#include <sys/resource.h>
+
 namespace
 {
 // Warnings of the code under test, collected while a test waits for one.
@@ -191,6 +194,23 @@ void tst_Connection::telnetDialogueAndRecentAddresses()
     recent.clear();
     l.link.getIPList(recent);
     QCOMPARE(recent, (QList<QString> { QStringLiteral("192.168.100.200"), QStringLiteral("10.0.0.1") }));
+
+    // A last line without its line feed (edited by hand) is ended, not merged with the new address; a
+    // write cut short (full disk) leaves no part of the address behind.
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write("10.0.0.1") == 8);
+    file.close();
+    l.link.updateIPList(QStringLiteral("127.0.0.1"));
+    const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit {};
+    getrlimit(RLIMIT_FSIZE, &limit);
+    const rlimit tight { 24, limit.rlim_max };
+    setrlimit(RLIMIT_FSIZE, &tight);
+    l.link.updateIPList(QStringLiteral("192.168.100.200"));
+    setrlimit(RLIMIT_FSIZE, &limit);
+    std::signal(SIGXFSZ, previous);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), QByteArray("10.0.0.1\n127.0.0.1\n"));
+    file.close();
 
     // A refused connection is an error and is not remembered.
     QVERIFY(QFile::remove(Connection::recentIPFileName()));

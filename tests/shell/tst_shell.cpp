@@ -1,15 +1,68 @@
 // Application shell: welcome window, main window, frameless dragging, the movable group box's snapping,
-// and the embedded images every ":/" path in code and forms needs.
+// the embedded images every ":/" path in code and forms needs, and the command line's routes: the
+// options main() reads, and a session opened by each route against nerio-emulator.
 
+#include "commandline.h"
+#include "configurationpanel.h"
+#include "dialogfreq.h"
 #include "mainwindowimpl.h"
 #include "movablegroupbox.h"
+#include "promptrecorder.h"
 #include "welcomewindow.h"
 #include "windowbar.h"
 
+#include <QComboBox>
 #include <QDirIterator>
+#include <QLabel>
+#include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScopeGuard>
+#include <QStyleOptionComboBox>
 #include <QtTest>
+
+namespace
+{
+bool readOptions(const QStringList &arguments, StartOptions *options, QString *message = nullptr)
+{
+    CommandLine line;
+    QString ignored;
+    return line.parser.parse(QStringList { "nerio-control" } + arguments)
+        && line.read(options, message ? message : &ignored);
+}
+
+// Texts of the Configuration page cut by their widgets: the product identity, the interface buttons, and
+// the frequency dialog's "Between" item.
+QStringList cutTexts(ConfigurationPanel *panel)
+{
+    QStringList cut;
+    for (const QLabel *label : panel->findChild<QWidget *>("groupBox_2")->findChildren<QLabel *>()) {
+        if (label->fontMetrics().horizontalAdvance(label->text()) > label->contentsRect().width())
+            cut << label->text();
+    }
+    for (const char *name : { "loginIPButton", "loginSerialButton" }) {
+        const auto *button = panel->findChild<QPushButton *>(name);
+        if (button->sizeHint().width() > button->width())
+            cut << button->text();
+    }
+    panel->setFrequency("670.000", "Between Channel 45 and 46");
+    panel->configFreq();
+    for (QWidget *window : QApplication::topLevelWidgets()) {
+        auto *dialog = qobject_cast<DialogFreq *>(window);
+        if (!dialog || !dialog->isVisible())
+            continue;
+        const auto *combo = dialog->findChild<QComboBox *>("channelComboBox");
+        QStyleOptionComboBox option;
+        option.initFrom(combo);
+        const QRect field
+            = combo->style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, combo);
+        if (combo->fontMetrics().horizontalAdvance(combo->currentText()) > field.width())
+            cut << combo->currentText();
+        dialog->close();
+    }
+    return cut;
+}
+} // namespace
 
 class tst_Shell : public QObject
 {
@@ -21,6 +74,8 @@ private slots:
     void titleBarDragMovesWindow();
     void groupBoxSnapping();
     void everyReferencedImageIsEmbedded();
+    void commandLine();
+    void sessionByEachRoute();
 };
 
 void tst_Shell::welcomeStartShowsMainWindow()
@@ -112,6 +167,102 @@ void tst_Shell::everyReferencedImageIsEmbedded()
         }
     }
     QVERIFY(checked >= 2);
+}
+
+void tst_Shell::commandLine()
+{
+    // Addresses and ports the telnet route cannot use, and two routes at once, are refused.
+    StartOptions options;
+    for (const QStringList &refused : { QStringList { "--host", "10.0.0.256" }, { "--host", "10.0.0.7:0" },
+             { "--host", "10.0.0.7:65536" }, { "--host", "modulator.example" }, { "--host", "10.0.0.7:" },
+             { "--host", "10.0.0.7", "--serial-port", "/dev/ttyUSB0" } })
+        QVERIFY2(!readOptions(refused, &options), qPrintable(refused.join(' ')));
+    QString note;
+    QVERIFY(readOptions({ "--connect" }, &options, &note) && !options.connectAtStart && !note.isEmpty());
+
+    // The window as designed: no network route.
+    const auto networkButtons = [](const MainWindowImpl &window) {
+        return QString("%1 %2")
+            .arg(window.findChild<QPushButton *>("loginIPButton")->isEnabled())
+            .arg(window.findChild<QPushButton *>("IPButton")->isEnabled());
+    };
+    MainWindowImpl plain;
+    QVERIFY(readOptions({}, &options));
+    plain.applyStartOptions(options);
+    QCOMPARE(networkButtons(plain), QString("0 0"));
+    MainWindowImpl networked;
+    QVERIFY(readOptions({ "--host", "10.0.0.7", "--network" }, &options));
+    networked.applyStartOptions(options);
+    ConfigurationPanel *panel = networked.configurationPanel();
+    QCOMPARE(networkButtons(networked), QString("1 1"));
+    QCOMPARE(panel->ipAddressText() + ':' + QString::number(panel->telnetPortNumber()), QString("10.0.0.7:23"));
+    QCOMPARE(
+        networked.findChild<QPushButton *>("loginButton")->toolTip(), QString("Click to connect to host (10.0.0.7)"));
+}
+
+void tst_Shell::sessionByEachRoute()
+{
+    // Started with --connect, each route logs in and makes the same first readings and polls. Each runs
+    // under another desktop font: 9 pt is what nerio-control gets under Xvfb (scripts/run), 10 pt a common
+    // desktop's; the page's texts must show whole in both.
+    QTemporaryDir dir;
+    const QString home = QDir::currentPath();
+    const QFont font = QApplication::font();
+    QProcess emulator;
+    const auto restore = qScopeGuard([&] {
+        QApplication::setFont(font);
+        QDir::setCurrent(home);
+        emulator.terminate();
+        emulator.waitForFinished(5000);
+    });
+    QVERIFY(QDir::setCurrent(dir.path())); // recentIP.txt
+    emulator.start(qEnvironmentVariable("NERIO_BIN_DIR") + "/nerio-emulator",
+        { "--serial", "--telnet", "0", "--log", dir.filePath("wire.log") });
+    QByteArray out;
+    while (!out.contains("ready\n") && emulator.waitForReadyRead(5000))
+        out += emulator.readAllStandardOutput();
+    const QString serial = QRegularExpression("serial: (\\S+)\n").match(out).captured(1);
+    const QString telnet = QRegularExpression("telnet: (\\d+)\n").match(out).captured(1);
+    QVERIFY2(!serial.isEmpty() && !telnet.isEmpty(), out.constData());
+
+    const auto linesOf = [&](const QString &link) {
+        QFile log(dir.filePath("wire.log"));
+        QStringList lines;
+        if (log.open(QIODevice::ReadOnly))
+            for (const QByteArray &line : log.readAll().split('\n'))
+                if (line.contains(" " + link.toLatin1() + " < "))
+                    lines << QString::fromLatin1(line.mid(line.indexOf(" < ") + 3));
+        return lines;
+    };
+    QStringList firstLines[2];
+    for (int route = 0; route < 2; ++route) {
+        QApplication::setFont(QFont("Sans Serif", 9 + route));
+        StartOptions options;
+        QVERIFY(readOptions(route == 0 ? QStringList { "--serial-port", serial, "--connect" }
+                                       : QStringList { "--host", "127.0.0.1:" + telnet, "--connect" },
+            &options));
+        PromptRecorder prompts;
+        MainWindowImpl window;
+        window.applyStartOptions(options);
+        ConfigurationPanel *panel = window.configurationPanel();
+        panel->commandEngine()->setTimeoutInterval(2000);
+        QVERIFY(!panel->connection()->isConnected(2));
+        window.startApplication();
+        const QString link = route == 0 ? "serial" : "telnet";
+        QTRY_VERIFY_WITH_TIMEOUT(linesOf(link).filter("getStatus").size() >= 2, 10000);
+        firstLines[route] = linesOf(link);
+        firstLines[route] = firstLines[route].mid(firstLines[route].indexOf("admin"), 8);
+        QCOMPARE(cutTexts(panel), QStringList());
+        QTest::mouseClick(window.findChild<QPushButton *>("loginButton"), Qt::LeftButton);
+        QVERIFY(!panel->connection()->isConnected(2));
+        QVERIFY(prompts.boxes.isEmpty());
+    }
+    QCOMPARE(firstLines[1], firstLines[0]);
+    QCOMPARE(firstLines[0].mid(0, 4), QStringList({ "admin", "korva", "getCoreParameters", "getID" }));
+    // Only the telnet route's address is remembered.
+    QFile recent("recentIP.txt");
+    QVERIFY(recent.open(QIODevice::ReadOnly));
+    QCOMPARE(recent.readAll(), QByteArray("127.0.0.1\n"));
 }
 
 QTEST_MAIN(tst_Shell)
