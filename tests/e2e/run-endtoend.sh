@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # End to end: the main window in network namespace "app" drives nerio-emulator in namespace "device",
 # joined by a veth pair; once over the serial link (a pseudo-terminal, shared by both namespaces) and
-# once over telnet. Multicast stays inside the two namespaces.
+# once over telnet, the modulator found by discovery. Multicast and broadcast stay inside the two
+# namespaces.
 # Exit 77 (reported as skipped) when namespaces cannot be made or a tool is missing.
 #
 # usage: run-endtoend.sh <tst_endtoend> <nerio-emulator>
@@ -43,9 +44,10 @@ ip -n "$device" addr add 10.77.0.2/24 dev veth-dev
 for ns in "$app" "$device"; do ip -n "$ns" link set lo up; done
 ip -n "$app" link set veth-app up
 ip -n "$device" link set veth-dev up
-# Multicast leaves each namespace only through the veth pair.
+# Multicast, and the discovery broadcast, leave each namespace only through the veth pair.
 ip -n "$app" route add 224.0.0.0/4 dev veth-app
 ip -n "$device" route add 224.0.0.0/4 dev veth-dev
+ip -n "$app" route add 255.255.255.255/32 dev veth-app
 set +e
 
 # A constant-bitrate stream: 4 Mbit/s multiplex, MPEG-2 video and MPEG-1 layer II audio, 40 s.
@@ -63,9 +65,9 @@ cat >"$work/device.json" <<'JSON'
 {"codeRate": "3/4", "guardInterval": "1/16", "ipMulticastAddress": "239.77.0.9", "ipPort": 1234}
 JSON
 
-# The emulator answers on a pseudo-terminal and on telnet 10.77.0.2:23; its IP input listens on the
-# device's veth address.
-ip netns exec "$device" "$emulator" --serial --telnet 23 --bind 10.77.0.2 --unicast-address 10.77.0.2 \
+# The emulator answers on a pseudo-terminal, on telnet 10.77.0.2:23 and to discovery; its IP input
+# listens on the device's veth address.
+ip netns exec "$device" "$emulator" --serial --telnet 23 --bind 10.77.0.2 --unicast-address 10.77.0.2 --discovery \
     --state "$work/device.json" --log "$work/wire.log" >"$work/emulator.out" 2>"$work/emulator.err" &
 emulator_pid=$!
 for _ in $(seq 1 100); do

@@ -1,15 +1,20 @@
 // The product as an operator meets it, against nerio-emulator on the far side of a veth pair: run by
 // run-endtoend.sh inside the "app" network namespace, never on its own.
 //
-// Connect and log in, read the device's parameters, apply a changed parameter set (checked in the
-// emulator's own state file), load a CBR transport stream, play it to the modulator's IP input with
-// "Same as modulator", and check the Configuration page: IP input locked on 188-byte packets and a raw
-// bitrate within 1 % of the file's; then pause, seek, resume and stop.
+// Started with --network: connect and log in (over telnet, the modulator chosen in the IP login dialog
+// from the discovery answers), read the device's parameters, set group and port in the IP input dialog
+// and apply a changed parameter set (checked in the emulator's own state file), load a CBR transport
+// stream, play it to the modulator's IP input with "Same as modulator", and check the Configuration page:
+// IP input locked on 188-byte packets and a raw bitrate within 1 % of the file's; then pause, seek,
+// resume and stop.
 //
-// Environment: E2E_SERIAL (pseudo-terminal) or E2E_TELNET (address), E2E_STATE (emulator state file),
-// E2E_TS (the stream).
+// Environment: E2E_SERIAL (pseudo-terminal) or E2E_TELNET (the address discovery must find), E2E_STATE
+// (emulator state file), E2E_TS (the stream).
 
+#include "commandline.h"
 #include "configurationpanel.h"
+#include "dialogip.h"
+#include "dialogloginip.h"
 #include "mainwindowimpl.h"
 #include "mux.h"
 #include "promptrecorder.h"
@@ -17,11 +22,14 @@
 #include "streamingqslider.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QSignalSpy>
 #include <QtTest>
 
@@ -29,6 +37,15 @@ namespace
 {
 const QString LOCKED_188_TIP = QStringLiteral("Locked (188 bytes packets)");
 const QString NO_DATA_TIP = QStringLiteral("Loss of signal");
+
+// The visible dialog of that class the page opened.
+template <typename D> D *shownDialog()
+{
+    for (QWidget *w : QApplication::topLevelWidgets())
+        if (auto *d = qobject_cast<D *>(w); d && d->isVisible())
+            return d;
+    return nullptr;
+}
 
 QString stateValue(const char *key)
 {
@@ -70,6 +87,14 @@ void tst_endtoend::initTestCase()
         QSKIP("run through tests/e2e/run-endtoend.sh, which builds the network namespaces");
     prompts = new PromptRecorder;
     window = new MainWindowImpl;
+    CommandLine line;
+    StartOptions options;
+    QString message;
+    QStringList arguments { "nerio-control", "--network" };
+    if (!qEnvironmentVariableIsEmpty("E2E_SERIAL"))
+        arguments << "--serial-port" << qEnvironmentVariable("E2E_SERIAL");
+    QVERIFY(line.parser.parse(arguments) && line.read(&options, &message));
+    window->applyStartOptions(options);
     window->startApplication();
     config = window->configurationPanel();
     page = window->streamingPage();
@@ -85,10 +110,16 @@ void tst_endtoend::cleanupTestCase()
 
 void tst_endtoend::connectReadAndApply()
 {
-    if (!qEnvironmentVariableIsEmpty("E2E_SERIAL"))
-        config->setCOMPort(qEnvironmentVariable("E2E_SERIAL"));
-    else
-        config->setIPAddress(qEnvironmentVariable("E2E_TELNET"));
+    if (!qEnvironmentVariableIsEmpty("E2E_TELNET")) {
+        // The modulator as discovery finds it on the other side of the veth pair.
+        find<QPushButton>(config, "loginIPButton")->click();
+        DialogLoginIp *login = shownDialog<DialogLoginIp>();
+        QVERIFY(login);
+        auto *hosts = find<QComboBox>(login, "interfaceComboBox");
+        const QString found = qEnvironmentVariable("E2E_TELNET") + " (02-4E-52-00-00-2A)";
+        QTRY_COMPARE_WITH_TIMEOUT(hosts->currentText(), found, 5000);
+        find<QPushButton>(login, "okButton")->click();
+    }
     find<QPushButton>(config, "loginButton")->click();
     QTRY_VERIFY_WITH_TIMEOUT(config->isPolling(), 25000);
     // The emulator's identity, and the IP parameters its state file holds now.
@@ -104,7 +135,14 @@ void tst_endtoend::connectReadAndApply()
     // A group of its own for each run, so the lock seen later can only come from this one.
     const QString group = config->multicastAddressText() == QLatin1String("239.77.1.2") ? QStringLiteral("239.77.1.3")
                                                                                         : QStringLiteral("239.77.1.2");
-    config->setIPConfig(group, QStringLiteral("5004"), false);
+    find<QPushButton>(config, "IPButton")->click();
+    DialogIp *input = shownDialog<DialogIp>();
+    QVERIFY(input);
+    find<QRadioButton>(input, "multiButton")->click();
+    find<QLineEdit>(input, "IPLineEdit")->setText(group);
+    find<QLineEdit>(input, "portLineEdit")->setText(QStringLiteral("5004"));
+    find<QPushButton>(input, "okButton")->click();
+    QCOMPARE(config->multicastAddressText() + ':' + config->portText(), group + QStringLiteral(":5004"));
     find<QPushButton>(config, "applyConfigButton")->click();
 
     QTRY_COMPARE_WITH_TIMEOUT(stateValue("ipMulticastAddress"), group, 20000);
