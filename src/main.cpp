@@ -40,12 +40,23 @@ int main(int argc, char *argv[])
         commandLine.parser.process(core); // prints and exits
         return 0;
     }
+    // A value that cannot be used is told before a display is needed (Qt's own options, such as
+    // -platform, fail this early parse and are left to the application).
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    StartOptions options;
+    QString message;
+    if (CommandLine early; early.parser.parse(arguments) && !early.read(&options, &message)) {
+        std::fprintf(stderr, "nerio-control: %s\n", qPrintable(message));
+        return 1;
+    }
+
     QApplication app(argc, argv);
     setApplicationNames();
     CommandLine commandLine;
     commandLine.parser.process(app);
-    StartOptions options;
-    QString message;
+    message.clear();
     const bool usable = commandLine.read(&options, &message);
     if (!message.isEmpty())
         std::fprintf(stderr, "nerio-control: %s\n", qPrintable(message));
