@@ -157,12 +157,12 @@ void TstPanelSession::connectPollApplyUpgrade()
     QPushButton *download = child<QPushButton>(&panel, "loadUpgradeFileButton");
     QVERIFY(acceptFirmware(panel, prompts, makeFirmware(dir, "OTHER", 3, PACKET, { "--serial", "NR0099" })));
     prompts.boxes.clear();
-    before = emulator.received().size();
+    const int beforeForeign = emulator.received().size();
     QTest::mouseClick(download, Qt::LeftButton);
     QCOMPARE(shownBoxes(prompts),
         QStringList({ "critical|Critical error|This firmware is made for the modulator with serial number NR0099, "
                       "not for the connected one (serial number NR0042). Nothing was sent." }));
-    QCOMPARE(emulator.received(before).filter("setFlash"), QStringList());
+    QCOMPARE(emulator.received(beforeForeign).filter("setFlash"), QStringList());
 
     // The firmware download, then the reboot ends the session.
     QVERIFY(acceptFirmware(panel, prompts, image));
