@@ -6,6 +6,11 @@
 //   streaming_bench wake-cost [--bitrate N] [--spin NS] [--seconds S]   the pacing thread's sleep alone:
 //                                                     CPU share and wake-up precision of one sleepUntil() per
 //                                                     datagram at that bitrate (no packet, no socket)
+//   streaming_bench pace [--bitrate N] [--seconds S] [--trace FILE]   (Linux) the pacing thread and sender
+//                                                     as a run drives them, to a local sink that is never read:
+//                                                     CPU, gaps, each datagram's lateness and each wake-up's;
+//                                                     the trace has one line per datagram (ns since the start:
+//                                                     sent, due)
 //   streaming_bench make-file OUT --bitrate N --seconds S   a CBR file: PAT, PMT, video PID 0x100 with a
 //                                                     PCR every 20 ms and PES with PTS/DTS every 40 ms,
 //                                                     audio PID 0x101, null packets
@@ -15,7 +20,9 @@
 //                                                     delay factor as one JSON line; the trace has one line
 //                                                     per datagram (ns since the first, TS bytes)
 
+#include "pacer.h"
 #include "pacingclock.h"
+#include "streamingqthread.h"
 #include "streamingtools.h"
 #include "tsloop.h"
 #include "tsstamp.h"
@@ -31,6 +38,7 @@
 #include <QJsonObject>
 #include <QTemporaryDir>
 #include <QTextStream>
+#include <QUdpSocket>
 
 #include <algorithm>
 #include <cmath>
@@ -205,6 +213,101 @@ double threadCpuSeconds()
 #endif
 }
 
+#ifdef Q_OS_LINUX
+double percentileOf(std::vector<double> values, double q)
+{
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    return values[size_t(q * double(values.size() - 1) + 0.5)];
+}
+
+// The real pacing thread and sender on a local sink for a while, every clock reading the sender makes
+// recorded: when each wake-up came against the deadline it slept for, when each datagram left against its
+// nominal due time, and what the whole path costs in CPU, to set beside wake-cost at the same bitrate.
+int pace(quint64 bitrate, double seconds, const QString &tracePath)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("pace.ts");
+    if (makeFile(path, bitrate, 10) != 0)
+        return 2;
+    QUdpSocket sink; // bound, never read: a full queue drops quietly, and no receiver is woken
+    sink.setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 65536);
+    if (!sink.bind(QHostAddress::LocalHost, 0)) {
+        std::fprintf(stderr, "pace: cannot bind a local sink\n");
+        return 2;
+    }
+    tsloop loop(nullptr, path, bitrate, 0, tsloop::loopEnabled, true, true, false, false, 1000, 0, 1);
+    tsstamp *stamp = new tsstamp(&loop, bitrate, true);
+    tsudpsend sender(stamp, quint32(bitrate), QHostAddress::LocalHost, sink.localPort(), 7, false);
+    sender.setPipelineLock(&loop.pipelineLock());
+    // Each reading with the datagrams sent by then: a reading after no new datagram is a wake-up.
+    struct reading {
+        qint64 ns;
+        quint64 sent;
+    };
+    std::vector<reading> readings;
+    readings.reserve(size_t(seconds * bitrate / 10528 * 2.2) + 1024);
+    sender.setClock([&] {
+        const qint64 now = pacingclock::nowNs();
+        if (readings.size() < readings.capacity())
+            readings.push_back({ now, sender.datagramsSent() });
+        return now;
+    });
+    streamingQThread thread(nullptr);
+    thread.setSender(&sender);
+    rusage before {}, after {};
+    getrusage(RUSAGE_SELF, &before);
+    const qint64 start = pacingclock::nowNs();
+    thread.start();
+    QThread::msleep(quint64(seconds * 1000));
+    thread.requestStop();
+    thread.waitFinished();
+    getrusage(RUSAGE_SELF, &after);
+    const double wall = (pacingclock::nowNs() - start) / 1e9;
+    const auto cpu = [](const rusage &u) {
+        return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+    };
+    if (readings.size() < 3)
+        return 1;
+    const qint64 origin = readings.front().ns;
+    std::vector<double> lateUs, gaps, wakeLateUs;
+    std::vector<qint64> sentAt;
+    qint64 deadline = origin;
+    QFile trace(tracePath);
+    QTextStream out(&trace);
+    if (!tracePath.isEmpty())
+        trace.open(QIODevice::WriteOnly);
+    for (size_t i = 1; i < readings.size(); ++i) {
+        const reading &r = readings[i];
+        const qint64 due = origin + pacer::dueOffsetNs(sentAt.size(), bitrate, 10528);
+        if (r.sent == readings[i - 1].sent) {
+            wakeLateUs.push_back((r.ns - std::max(deadline, due)) / 1e3);
+            continue;
+        }
+        lateUs.push_back((r.ns - due) / 1e3);
+        if (!sentAt.empty())
+            gaps.push_back(double(r.ns - sentAt.back()));
+        if (trace.isOpen())
+            out << r.ns - origin << ' ' << due - origin << '\n';
+        sentAt.push_back(r.ns);
+        deadline = r.ns;
+    }
+    const double period = 10528e9 / double(bitrate);
+    std::printf("pace: %.1f Mbit/s, %zu datagrams in %.1f s, %llu stalls; CPU %.1f %% of one core, %.1f us per datagram; "
+                "gap p99 %.2fx max %.1fx of the period; datagram lateness p50 %.0f p99 %.0f p99.9 %.0f max %.0f us; "
+                "wake-ups after the due time p50 %.0f p99 %.0f max %.0f us (%s)\n",
+        bitrate / 1e6, sentAt.size(), wall, static_cast<unsigned long long>(sender.stalls()),
+        (cpu(after) - cpu(before)) / wall * 100, sentAt.empty() ? 0.0 : (cpu(after) - cpu(before)) / sentAt.size() * 1e6,
+        percentileOf(gaps, 0.99) / period, gaps.empty() ? 0.0 : *std::max_element(gaps.begin(), gaps.end()) / period,
+        percentileOf(lateUs, 0.5), percentileOf(lateUs, 0.99), percentileOf(lateUs, 0.999),
+        lateUs.empty() ? 0.0 : *std::max_element(lateUs.begin(), lateUs.end()), percentileOf(wakeLateUs, 0.5),
+        percentileOf(wakeLateUs, 0.99), wakeLateUs.empty() ? 0.0 : *std::max_element(wakeLateUs.begin(), wakeLateUs.end()),
+        thread.realtimeGranted() ? "real-time class" : "normal class");
+    return 0;
+}
+#endif
+
 // What one wake-up per datagram costs on this machine, whatever the sender does around it: the floor of
 // the pacing thread's CPU share at that bitrate.
 int wakeCost(quint64 bitrate, qint64 spinNs, double seconds)
@@ -244,14 +347,6 @@ qint64 realtimeNs()
     timespec ts;
     clock_gettime(CLOCK_REALTIME, &ts);
     return qint64(ts.tv_sec) * 1000000000 + ts.tv_nsec;
-}
-
-double percentileOf(std::vector<double> values, double q)
-{
-    if (values.empty())
-        return 0;
-    std::sort(values.begin(), values.end());
-    return values[size_t(q * double(values.size() - 1) + 0.5)];
 }
 
 // PCR arrival error: how far each PCR of the first PCR PID arrives from the straight line that best fits
@@ -471,6 +566,24 @@ int main(int argc, char *argv[])
         return wakeCost(bitrate, spinNs, seconds);
     }
 #ifdef Q_OS_LINUX
+    if (args.size() >= 2 && args[1] == QLatin1String("pace")) {
+        quint64 bitrate = 65000000;
+        double seconds = 10;
+        QString trace;
+        for (int i = 2; i + 1 < args.size(); i += 2) {
+            if (args[i] == QLatin1String("--bitrate"))
+                bitrate = args[i + 1].toULongLong();
+            else if (args[i] == QLatin1String("--seconds"))
+                seconds = args[i + 1].toDouble();
+            else if (args[i] == QLatin1String("--trace"))
+                trace = args[i + 1];
+        }
+        if (bitrate < 100000 || bitrate > 65000000 || seconds <= 0) {
+            QTextStream(stderr) << "pace [--bitrate N] [--seconds S] [--trace FILE]\n";
+            return 2;
+        }
+        return pace(bitrate, seconds, trace);
+    }
     if (args.size() >= 2 && args[1] == QLatin1String("receive")) {
         QString listen, trace;
         quint64 bitrate = 0;
@@ -493,7 +606,7 @@ int main(int argc, char *argv[])
     }
 #endif
     QTextStream(stderr) << "usage: streaming_bench pipeline [--seconds S] | wake-cost [--bitrate N] [--spin NS] "
-                           "[--seconds S] | make-file OUT --bitrate N --seconds S | receive --listen ADDR:PORT --bitrate N "
+                           "[--seconds S] | pace [--bitrate N] [--seconds S] [--trace FILE] | make-file OUT --bitrate N --seconds S | receive --listen ADDR:PORT --bitrate N "
                            "[--seconds S] [--trace FILE]\n";
     return 2;
 }

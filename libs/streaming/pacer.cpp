@@ -14,9 +14,9 @@ pacer::pacer(quint64 bitrate_, quint32 bitsPerDatagram_)
     , bitsPerDatagram(bitsPerDatagram_)
 {
     period = bitrate ? dueOffsetNs(1, bitrate, bitsPerDatagram) : 0;
-    // Every PCR sent while a backlog is made up arrives late, so it is cleared quickly: at twice the rate in
-    // about its own length, and at low rates faster still, at the spacing of a 75 Mbit/s stream (a 100 ms
-    // stall at 10 Mbit/s is made up within 16 ms, 8 datagrams in any millisecond at most).
+    // Every PCR sent while a backlog is made up arrives late, so it is cleared quickly: at three times the
+    // rate in half its own length, and at low rates faster still, at the spacing of a 75 Mbit/s stream (a
+    // 100 ms stall at 10 Mbit/s is made up within 16 ms, 8 datagrams in any millisecond at most).
     catchUpGap = std::min(period / catchUpFactor, dueOffsetNs(1, catchUpFloorBitrate, bitsPerDatagram));
     // A lateness of a few datagrams is ordinary wake-up jitter; a stall is a lateness no sleep explains.
     stallThreshold = std::max<qint64>(4 * period, 2000000);

@@ -4,9 +4,9 @@
 //
 // Datagram k of a schedule is due at origin + ceil(k * bitsPerDatagram * 1e9 / bitrate) ns, so the payload
 // rate equals the nominal bitrate exactly over any span and never runs ahead of it. When the sender falls
-// behind (the process was not scheduled), the backlog goes out at the catch-up rate (twice the nominal rate,
-// and never slower than catchUpFloorBitrate), never as one burst; a backlog over maxBacklogNs is given up
-// instead of being made up.
+// behind (the process was not scheduled), the backlog goes out at the catch-up rate (three times the nominal
+// rate, and never slower than catchUpFloorBitrate), never as one burst; a backlog over maxBacklogNs is given
+// up instead of being made up.
 
 #include <QtGlobal>
 
@@ -39,7 +39,7 @@ public:
     // Datagrams due within elapsedNs of the origin, the one due at the origin included.
     static quint64 datagramsDueBy(qint64 elapsedNs, quint64 bitrate, quint32 bitsPerDatagram);
 
-    static constexpr int catchUpFactor = 2;
+    static constexpr int catchUpFactor = 3;
     static constexpr quint64 catchUpFloorBitrate = 75000000;
     static constexpr qint64 maxBacklogNs = 1000000000;
 
