@@ -9,9 +9,43 @@
 #include <QPointer>
 #include <QTimer>
 
+#include <cmath>
+
 namespace {
 const char *const MAIN_FRAME_STYLE
     = "#mainFrame { background-color : #f0f0f0; border : 2px solid #717171; border-radius : 10px;}";
+
+constexpr double MAX_READING_MBPS = 1000;
+
+// What the Streaming page's chart shows of the Configuration page's latest status reading.
+streamhealth::deviceReading deviceReadingOf(const ConfigurationPanel *panel)
+{
+    streamhealth::deviceReading reading;
+    if (!panel || !panel->isPolling() || !panel->lastStatus().valid)
+        return reading;
+    const ConfigurationPanel::statusReading &status = panel->lastStatus();
+    reading.valid = true;
+    reading.ageMs = status.age.elapsed();
+    bool ok = false;
+    const double mbps = status.rawBitrate.trimmed().toDouble(&ok);
+    // A reading the chart could not place (no number, infinite, past any IP input) is shown as none.
+    reading.rawBps = ok && std::isfinite(mbps) && mbps >= 0 && mbps <= MAX_READING_MBPS ? mbps * 1e6 : -1;
+    switch (status.ipInput) {
+    case CommandHandler::Locked188:
+    case CommandHandler::Locked204:
+    case CommandHandler::LockedExternal:
+    case CommandHandler::LockedInternal:
+        reading.lock = streamhealth::inputLock::Locked;
+        break;
+    case CommandHandler::NoData:
+    case CommandHandler::NotLocked:
+        reading.lock = streamhealth::inputLock::NotLocked;
+        break;
+    case CommandHandler::NoStatus:
+        break;
+    }
+    return reading;
+}
 }
 
 MainWindowImpl::MainWindowImpl(QWidget *parent)
@@ -75,6 +109,9 @@ void MainWindowImpl::newModulator(bool editTitle)
         return panel ? streamingpanel::modulatorInput { panel->multicastAddressText(), panel->portText() }
                      : streamingpanel::modulatorInput {};
     });
+    // The chart follows the IP input through the status poll the Configuration page already makes.
+    streamPanel->setModulatorStatusSource(
+        [panel = QPointer<ConfigurationPanel>(configPanel)] { return deviceReadingOf(panel); });
     testPanel = new streamingmisc(this);
     connect(testPanel, &streamingmisc::streamToolsOptionsChanged, streamPanel, &streamingpanel::setNewStreamingTools);
     configPanel->createCommandHandler(configPanel->connection());

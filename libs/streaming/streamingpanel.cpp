@@ -3,6 +3,7 @@
 
 #include "analysistree.h"
 #include "es_table.h"
+#include "streamchart.h"
 #include "streaming.h"
 #include "streaminglog.h"
 #include "streamingqslider.h"
@@ -13,6 +14,7 @@
 #include "uiprompts.h"
 
 #include <QApplication>
+#include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
 #include <QGraphicsOpacityEffect>
@@ -22,6 +24,7 @@
 #include <QRegularExpression>
 #include <QSignalBlocker>
 #include <QStandardItemModel>
+#include <QTimer>
 
 #include <memory>
 
@@ -48,6 +51,14 @@ const char *const NO_MODULATOR_ADDRESS = "The modulator's IP input address is no
 const char *const OPEN_ERROR = "Unable to open transport stream file";
 const char *const NO_PCR_WARNING = "No PCR detected, please enter bitrate manualy. Default bitrate value is : 10 Mbps";
 const char *const CALCUL_ERROR = "Bitrate calcul error. Default bitrate value is : 10 Mbps";
+
+const char *const SHOW_CHART_TIP = "Show the chart of the last 5 minutes: rate sent, modulator's raw bitrate and lock";
+const char *const HIDE_CHART_TIP = "Hide the chart (back to the file and decoder trees)";
+// Over the file and decoder groups, which it covers while shown; below the button's group.
+const QRect CHART_GEOMETRY(10, 145, 835, 430);
+// Under the remaining time, at the controller group's right edge.
+const QRect CHART_BUTTON_GEOMETRY(735, 106, 80, 24);
+constexpr int HEALTH_PERIOD_MS = 1000;
 
 const char *const BITRATE_PATTERN = "^[0-9]{1,8}$";
 const char *const PORT_PATTERN = "^[0-9]{1,5}$";
@@ -100,12 +111,23 @@ streamingpanel::streamingpanel(QWidget *parent)
     , fileInfoModel(new QStandardItemModel(this))
     , programTreeModel(new QStandardItemModel(this))
     , pidTreeModel(new QStandardItemModel(this))
+    , healthTimer(new QTimer(this))
 {
     ui->setupUi(this);
     lastValidAddress = ui->address_lineEdit->text();
     tools = new streamingtools(this);
 
     slider = new streamingQSlider(ui->groupBox);
+    // Built over the designed groups and hidden: the page looks as designed until the operator asks for the chart.
+    chart = new streamchart(this);
+    chart->setGeometry(CHART_GEOMETRY);
+    chart->hide();
+    chartButton = new QPushButton(QStringLiteral("Chart"), ui->groupBox);
+    chartButton->setObjectName(QStringLiteral("chart_pushButton"));
+    chartButton->setCheckable(true);
+    chartButton->setGeometry(CHART_BUTTON_GEOMETRY);
+    chartButton->setToolTip(tr(SHOW_CHART_TIP));
+    healthTimer->setInterval(HEALTH_PERIOD_MS);
 
     ui->loop_pushButton->setToolTip(QStringLiteral("Loop disable"));
     ui->play_pause_pushButton->setToolTip(QStringLiteral("Play/Pause"));
@@ -134,6 +156,8 @@ streamingpanel::streamingpanel(QWidget *parent)
     connect(ui->ipPortLine, &QLineEdit::textChanged, this, &streamingpanel::ipPortLineSlot);
     connect(ui->address_lineEdit, &QLineEdit::textChanged, this, &streamingpanel::addressLineSlot);
     connect(ui->RTPEna, &QCheckBox::stateChanged, this, &streamingpanel::RTPEnaSlot);
+    connect(chartButton, &QPushButton::toggled, this, &streamingpanel::showChart);
+    connect(healthTimer, &QTimer::timeout, this, &streamingpanel::recordHealth);
 }
 
 streamingpanel::~streamingpanel()
@@ -147,6 +171,27 @@ streamingpanel::~streamingpanel()
 void streamingpanel::setModulatorInputSource(std::function<modulatorInput()> source)
 {
     modulatorSource = std::move(source);
+}
+
+void streamingpanel::setModulatorStatusSource(std::function<streamhealth::deviceReading()> source)
+{
+    statusSource = std::move(source);
+}
+
+void streamingpanel::showChart(bool shown)
+{
+    chart->setVisible(shown);
+    chart->raise();
+    chartButton->setToolTip(tr(shown ? HIDE_CHART_TIP : SHOW_CHART_TIP));
+}
+
+void streamingpanel::recordHealth()
+{
+    if (!engine)
+        return;
+    health.record(QDateTime::currentMSecsSinceEpoch(), healthClock.elapsed(), engine->packetsSent(),
+        statusSource ? statusSource() : streamhealth::deviceReading {});
+    chart->display(health);
 }
 
 void streamingpanel::fillModel(QStandardItemModel *model, const QList<analysisnode> &nodes)
@@ -341,6 +386,10 @@ void streamingpanel::startStreaming()
         connect(engine, &streaming::loopDisable_emitStopStreaming, this, &streamingpanel::loopDisable_StopStreaming),
     };
     on_position_changed(0);
+    healthClock.start();
+    health.start(0, engine->packetsSent());
+    chart->display(health);
+    healthTimer->start();
     engine->startStreaming();
     qCInfo(lcStreaming) << "streaming" << fileName << "to" << engineDestination << enginePort << "at" << bitrate
                         << "bit/s";
@@ -360,6 +409,7 @@ void streamingpanel::stopStreaming()
     for (const QMetaObject::Connection &link : qAsConst(runLinks))
         disconnect(link);
     runLinks.clear();
+    healthTimer->stop();
     delete engine;
     engine = nullptr;
 

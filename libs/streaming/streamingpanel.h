@@ -3,6 +3,7 @@
 // options, and drives one streaming run at a time (play, pause, stop, loop, seek). GUI thread only;
 // the run's position and end-of-file notices arrive as queued calls.
 
+#include <QElapsedTimer>
 #include <QHostAddress>
 #include <QList>
 #include <QPointer>
@@ -13,6 +14,7 @@
 
 #include "analysisnode.h"
 #include "program_info.h"
+#include "streamhealth.h"
 
 namespace Ui
 {
@@ -21,7 +23,10 @@ class streamingpanel;
 
 class QGraphicsOpacityEffect;
 class QPropertyAnimation;
+class QPushButton;
 class QStandardItemModel;
+class QTimer;
+class streamchart;
 class streaming;
 class streamingQSlider;
 class streamingtools;
@@ -47,6 +52,8 @@ public:
         QString port;
     };
     void setModulatorInputSource(std::function<modulatorInput()> source);
+    // The modulator's latest status reading, for the chart; the main window hands the page where to read it.
+    void setModulatorStatusSource(std::function<streamhealth::deviceReading()> source);
 
     // What the page holds, for the main window's tests and the end-to-end run.
     int currentState() const { return state; }
@@ -63,6 +70,8 @@ public:
     QStandardItemModel *fileModel() const { return fileInfoModel; }
     QStandardItemModel *programModel() const { return programTreeModel; }
     QStandardItemModel *pidModel() const { return pidTreeModel; }
+    const streamhealth &healthHistory() const { return health; }
+    streamchart *healthChart() const { return chart; }
 
     // The file-information, program and PID trees as a model, one item per node.
     static void fillModel(QStandardItemModel *model, const QList<analysisnode> &nodes);
@@ -104,9 +113,12 @@ private:
     void setBitrateField(qint64 value);
     void updateDuration();
     void rebuildProgramTrees();
+    void recordHealth();
+    void showChart(bool shown);
 
     Ui::streamingpanel *ui;
     std::function<modulatorInput()> modulatorSource;
+    std::function<streamhealth::deviceReading()> statusSource;
     QString fileName;
     int state = Stopped;
     int loopState;
@@ -137,4 +149,10 @@ private:
     quint64 checkedSent = 0;
     quint64 checkedErrors = 0;
     bool sendFailureReported = false;
+    // The chart of the run's last minutes: sampled once a second while a run exists, kept after it stops.
+    streamhealth health;
+    QTimer *healthTimer;
+    QElapsedTimer healthClock;
+    streamchart *chart;
+    QPushButton *chartButton;
 };

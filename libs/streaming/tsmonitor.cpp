@@ -4,7 +4,6 @@
 
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QMap>
 #include <QTextStream>
 
 #include <algorithm>
@@ -75,6 +74,7 @@ void tsmonitor::datagram(const uchar *data, int size, qint64 arrivalNs)
     }
     if (datagrams == 0) {
         firstArrival = arrivalNs;
+        timeline.start(arrivalNs);
     } else {
         const qint64 gap = std::max<qint64>(0, arrivalNs - lastArrival);
         gapMax = std::max(gapMax, gap);
@@ -83,9 +83,13 @@ void tsmonitor::datagram(const uchar *data, int size, qint64 arrivalNs)
             ++gapHistogram[int(gap / 1000)];
         else
             ++gapOverflow;
+        timeline.gap(arrivalNs, gap);
     }
     lastArrival = arrivalNs;
     ++datagrams;
+    tstimeline::point &now = timeline.at(arrivalNs);
+    ++now.datagrams;
+    now.bytes += quint64((size - offset) / PKT_SIZE * PKT_SIZE);
 
     window.push_back(arrivalNs);
     while (arrivalNs - window.front() >= 1000000)
@@ -117,6 +121,7 @@ void tsmonitor::packet(const uchar *p, qint64 arrivalNs)
         if (++badSyncRun == 2 && !syncLost) {
             syncLost = true;
             ++syncLosses;
+            ++timeline.at(arrivalNs).syncLosses;
         }
         return;
     }
@@ -132,24 +137,140 @@ void tsmonitor::packet(const uchar *p, qint64 arrivalNs)
         const bool payload = tspacket::adaptationFieldControl(p) & 1;
         const quint8 last = lastCc[pid];
         if (last != CC_NONE && !discontinuity) {
+            bool error = false;
             if (!payload) {
-                if (cc != last)
-                    ++ccErrors;
+                error = cc != last;
             } else if (cc == last) {
                 // One repetition is a legal duplicate; a second is an error.
-                if (duplicateSeen[pid])
-                    ++ccErrors;
+                error = duplicateSeen[pid];
                 duplicateSeen[pid] = true;
             } else {
-                if (cc != ((last + 1) & 0x0F))
-                    ++ccErrors;
+                error = cc != ((last + 1) & 0x0F);
                 duplicateSeen[pid] = false;
+            }
+            if (error) {
+                ++ccErrors;
+                timeline.ccError(arrivalNs, pid);
             }
         }
         lastCc[pid] = cc;
     }
-    if (tspacket::hasPcr(p) && p[4] >= 7 && pcrs.size() < maxPcrSamples)
-        pcrs.append({ pid, tsBytes, tspacket::pcr(p), arrivalNs, discontinuity });
+    if (!tspacket::hasPcr(p) || p[4] < 7)
+        return;
+    pcrClock &clock = clocks[pid];
+    const pcrSample sample { tsBytes, tspacket::pcr(p), arrivalNs, discontinuity };
+    const pcrSample *before = !clock.block.empty() ? &clock.block.back()
+        : clock.hasPrevious                        ? &clock.previous
+                                                   : nullptr;
+    if (before) {
+        const double interval = (arrivalNs - before->arrival) / 1e6;
+        pcrIntervalMaxMs = std::max(pcrIntervalMaxMs, interval);
+        pcrIntervalSum += interval;
+        ++pcrIntervals;
+        pcrStepMaxBytes = std::max(pcrStepMaxBytes, sample.position - before->position);
+        double &worst = timeline.at(arrivalNs).pcrIntervalMs;
+        worst = std::max(worst, interval);
+    }
+    ++pcrCount;
+    clock.block.push_back(sample);
+    ++pendingPcrs;
+    const qint64 span = arrivalNs - clock.block.front().arrival;
+    if (int(clock.block.size()) >= PCR_BLOCK_MAX || (clock.block.size() >= 3 && span >= PCR_BLOCK_NS)
+        || pendingPcrs >= MAX_PENDING_PCRS)
+        judgeBlock(clock);
+}
+
+void tsmonitor::judgeBlock(pcrClock &clock)
+{
+    judge(clock, judged, &timeline);
+    pendingPcrs -= int(clock.block.size());
+    clock.previous = clock.block.back();
+    clock.hasPrevious = true;
+    // Freed, not only emptied: a PID that stops carrying PCRs keeps nothing.
+    std::vector<pcrSample>().swap(clock.block);
+}
+
+void tsmonitor::judge(const pcrClock &clock, pcrFigures &into, tstimeline *marks)
+{
+    const std::vector<pcrSample> &samples = clock.block;
+    const size_t n = samples.size();
+    const pcrSample *const previous = clock.hasPrevious ? &clock.previous : nullptr;
+    const auto before = [&](size_t i) { return i > 0 ? &samples[i - 1] : previous; };
+    // The PCR runs modulo 2^33 * 300; an increase across that boundary is a step, not a jump.
+    const auto stepAt
+        = [&](size_t i) { return (samples[i].pcr + tspacket::PCR_WRAP - before(i)->pcr) % tspacket::PCR_WRAP; };
+    const auto bytesAt = [&](size_t i) { return double(samples[i].position - before(i)->position); };
+    // The PID's own clock rate in ticks per byte, the median of the block's steps: a time-base change stands out
+    // from it however fast or slow the stream arrives (judged against the arrival rate, a stream sent faster than
+    // its PCRs would be all discontinuities and never measured).
+    std::vector<double> ratios;
+    for (size_t i = 0; i < n; ++i) {
+        if (before(i))
+            ratios.push_back(double(stepAt(i)) / bytesAt(i));
+    }
+    double ticksPerByte = 0;
+    if (!ratios.empty()) {
+        std::nth_element(ratios.begin(), ratios.begin() + std::ptrdiff_t(ratios.size() / 2), ratios.end());
+        ticksPerByte = ratios[ratios.size() / 2];
+    }
+    // Segments of one time base each; the block's first PCR starts one whatever came before (the previous block
+    // was fitted on its own).
+    std::vector<long double> unwrapped;
+    std::vector<size_t> segmentStarts;
+    quint64 value = 0;
+    for (size_t i = 0; i < n; ++i) {
+        const pcrSample &s = samples[i];
+        const bool jump = before(i)
+            && (s.discontinuity || std::fabs(double(stepAt(i)) - bytesAt(i) * ticksPerByte) > DISCONTINUITY_TICKS);
+        if (jump) {
+            ++into.discontinuities;
+            if (marks)
+                ++marks->at(s.arrival).pcrDiscontinuities;
+        }
+        if (i == 0 || jump) {
+            segmentStarts.push_back(i);
+            value = s.pcr;
+        } else {
+            value += stepAt(i);
+        }
+        unwrapped.push_back((long double)value);
+    }
+    segmentStarts.push_back(n);
+    // Fit each segment: PCR over byte position (accuracy), arrival over PCR (jitter).
+    for (size_t k = 0; k + 1 < segmentStarts.size(); ++k) {
+        const size_t begin = segmentStarts[k];
+        const size_t end = segmentStarts[k + 1];
+        if (end - begin < 3)
+            continue;
+        const long double x0 = samples[begin].position;
+        const long double y0 = unwrapped[begin];
+        const long double a0 = samples[begin].arrival;
+        lineFit accuracy;
+        lineFit jitter;
+        for (size_t i = begin; i < end; ++i) {
+            accuracy.add(samples[i].position - x0, unwrapped[i] - y0);
+            jitter.add(unwrapped[i] - y0, samples[i].arrival - a0);
+        }
+        if (!accuracy.valid() || !jitter.valid())
+            continue;
+        for (size_t i = begin; i < end; ++i) {
+            const long double x = samples[i].position - x0;
+            const long double y = unwrapped[i] - y0;
+            const long double residual = y - (accuracy.intercept() + accuracy.slope() * x);
+            const double offsetNs = double(std::fabs(residual) / PCR_HZ * 1e9);
+            into.accuracyNs = std::max(into.accuracyNs, offsetNs);
+            if (marks) {
+                double &worst = marks->at(samples[i].arrival).pcrAccuracyNs;
+                worst = std::max(worst, offsetNs);
+            }
+            const long double late = (samples[i].arrival - a0) - (jitter.intercept() + jitter.slope() * y);
+            into.jitterUs = std::max(into.jitterUs, double(std::fabs(late) / 1000));
+        }
+        if (accuracy.slope() > 0) {
+            into.rateSum += PCR_HZ * 8 / accuracy.slope() * (end - begin);
+            into.rates += end - begin;
+        }
+    }
 }
 
 tsmonitor::report tsmonitor::finish() const
@@ -179,103 +300,37 @@ tsmonitor::report tsmonitor::finish() const
         r.gapMaxUs = gapMax / 1000.0;
     }
 
-    // PCRs per PID, split into segments of one time base each.
-    QMap<quint16, QVector<pcrSample>> byPid;
-    for (const pcrSample &s : pcrs)
-        byPid[s.pid].append(s);
-    r.pcrCount = quint64(pcrs.size());
-    const double bytesPerSecond = r.bitrate / 8;
-    long double intervalSum = 0;
-    quint64 intervals = 0;
-    long double rateSum = 0;
-    int rates = 0;
-    for (auto it = byPid.cbegin(); it != byPid.cend(); ++it) {
-        const QVector<pcrSample> &samples = it.value();
-        // The PCR runs modulo 2^33 * 300; an increase across that boundary is a step, not a jump.
-        const auto stepAt = [&samples](int i) {
-            return (samples[i].pcr + tspacket::PCR_WRAP - samples[i - 1].pcr) % tspacket::PCR_WRAP;
-        };
-        // The PID's own clock rate in ticks per byte, the median of its steps: a time-base change stands out from
-        // it however fast or slow the stream arrives (judged against the arrival rate, a stream sent faster than
-        // its PCRs would be all discontinuities and never measured).
-        QVector<double> ratios;
-        for (int i = 1; i < samples.size(); ++i)
-            ratios.append(double(stepAt(i)) / double(samples[i].position - samples[i - 1].position));
-        double ticksPerByte = 0;
-        if (!ratios.isEmpty()) {
-            std::nth_element(ratios.begin(), ratios.begin() + ratios.size() / 2, ratios.end());
-            ticksPerByte = ratios[ratios.size() / 2];
-        }
-        QVector<long double> unwrappedValues(samples.size());
-        QVector<bool> startsSegment(samples.size(), false);
-        quint64 unwrapped = 0;
-        for (int i = 0; i < samples.size(); ++i) {
-            if (i == 0) {
-                unwrapped = samples[i].pcr;
-                startsSegment[i] = true;
-            } else {
-                const double interval = (samples[i].arrival - samples[i - 1].arrival) / 1e6;
-                r.pcrIntervalMaxMs = std::max(r.pcrIntervalMaxMs, interval);
-                r.pcrRepetitionMeasured = true;
-                if (bytesPerSecond > 0)
-                    r.pcrIntervalStreamMaxMs = std::max(r.pcrIntervalStreamMaxMs,
-                        double(samples[i].position - samples[i - 1].position) / bytesPerSecond * 1000);
-                intervalSum += interval;
-                ++intervals;
-                const quint64 step = stepAt(i);
-                const double expected = double(samples[i].position - samples[i - 1].position) * ticksPerByte;
-                if (samples[i].discontinuity || std::fabs(double(step) - expected) > DISCONTINUITY_TICKS) {
-                    ++r.pcrDiscontinuities;
-                    startsSegment[i] = true;
-                    unwrapped = samples[i].pcr;
-                } else {
-                    unwrapped += step;
-                }
-            }
-            unwrappedValues[i] = (long double)unwrapped;
-        }
-        // Fit each segment: PCR over byte position (accuracy), arrival over PCR (jitter).
-        int begin = 0;
-        while (begin < samples.size()) {
-            int end = begin + 1;
-            while (end < samples.size() && !startsSegment[end])
-                ++end;
-            if (end - begin >= 3) {
-                const long double x0 = samples[begin].position;
-                const long double y0 = unwrappedValues[begin];
-                const long double a0 = samples[begin].arrival;
-                lineFit accuracy;
-                lineFit jitter;
-                for (int i = begin; i < end; ++i) {
-                    accuracy.add(samples[i].position - x0, unwrappedValues[i] - y0);
-                    jitter.add(unwrappedValues[i] - y0, samples[i].arrival - a0);
-                }
-                if (accuracy.valid() && jitter.valid()) {
-                    for (int i = begin; i < end; ++i) {
-                        const long double x = samples[i].position - x0;
-                        const long double y = unwrappedValues[i] - y0;
-                        const long double residual = y - (accuracy.intercept() + accuracy.slope() * x);
-                        r.pcrAccuracyNs = std::max(r.pcrAccuracyNs, double(std::fabs(residual) / PCR_HZ * 1e9));
-                        const long double late = (samples[i].arrival - a0) - (jitter.intercept() + jitter.slope() * y);
-                        r.pcrJitterUs = std::max(r.pcrJitterUs, double(std::fabs(late) / 1000));
-                    }
-                    if (accuracy.slope() > 0) {
-                        rateSum += PCR_HZ * 8 / accuracy.slope() * (end - begin);
-                        rates += end - begin;
-                    }
-                }
-            }
-            begin = end;
-        }
+    // The judged blocks, and the PCRs still waiting for theirs.
+    pcrFigures figures = judged;
+    for (const pcrClock &clock : clocks)
+        judge(clock, figures, nullptr);
+    r.pcrCount = pcrCount;
+    r.pcrDiscontinuities = figures.discontinuities;
+    r.pcrRepetitionMeasured = pcrIntervals > 0;
+    r.pcrIntervalMaxMs = pcrIntervalMaxMs;
+    if (pcrIntervals)
+        r.pcrIntervalMeanMs = double(pcrIntervalSum / pcrIntervals);
+    if (r.bitrate > 0)
+        r.pcrIntervalStreamMaxMs = double(pcrStepMaxBytes) / (r.bitrate / 8) * 1000;
+    r.pcrAccuracyMeasured = figures.rates > 0;
+    if (r.pcrAccuracyMeasured) {
+        r.pcrAccuracyNs = figures.accuracyNs;
+        r.pcrJitterUs = figures.jitterUs;
+        r.pcrBitrate = double(figures.rateSum / figures.rates);
     }
-    if (intervals)
-        r.pcrIntervalMeanMs = double(intervalSum / intervals);
-    r.pcrAccuracyMeasured = rates > 0;
-    if (rates)
-        r.pcrBitrate = double(rateSum / rates);
     r.repetitionOk = r.pcrRepetitionMeasured && r.pcrIntervalMaxMs <= MAX_PCR_INTERVAL_MS;
     r.accuracyOk = r.pcrAccuracyMeasured && r.pcrAccuracyNs <= MAX_PCR_ACCURACY_NS;
     return r;
+}
+
+tstimeline tsmonitor::history() const
+{
+    tstimeline copy = timeline;
+    copy.closeSecond();
+    pcrFigures unused;
+    for (const pcrClock &clock : clocks)
+        judge(clock, unused, &copy);
+    return copy;
 }
 
 QStringList tsmonitor::report::faults() const

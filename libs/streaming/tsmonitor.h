@@ -2,13 +2,18 @@
 // Measures a received transport stream datagram by datagram: TS bitrate, datagram spacing, continuity and
 // sync errors, PCR repetition, PCR accuracy against the byte position and PCR arrival jitter, with the
 // TR 101 290 yardsticks (repetition <= 40 ms, accuracy +/- 500 ns). Feed datagrams with their arrival times
-// (nanoseconds on any monotonic clock), then read the report. Single-threaded.
+// (nanoseconds on any monotonic clock), then read the report and the figures over time. Memory stays bounded
+// however long the run: PCRs are judged in blocks of at most 10 s per PID as they come. Single-threaded.
 
+#include "tstimeline.h"
+
+#include <QHash>
 #include <QJsonObject>
 #include <QStringList>
 #include <QVector>
 
 #include <deque>
+#include <vector>
 
 class tsmonitor
 {
@@ -56,6 +61,8 @@ public:
 
     void datagram(const uchar *data, int size, qint64 arrivalNs);
     report finish() const;
+    // The figures over time, the PCRs still waiting for their block judged too.
+    tstimeline history() const;
     // Drops the receiving socket reports: losses that are the measuring side's, not the sender's.
     void setReceiverDrops(quint64 value) { receiverDrops = value; }
 
@@ -65,16 +72,38 @@ public:
     // within a few ppm, and a machine stall made up late moves a 2 s least-squares slope well under 1 %.
     static constexpr double MAX_RATE_DEVIATION = 0.01;
 
+    // A PID's PCRs are judged (time base, accuracy, jitter) once its block spans this long or holds this many;
+    // all PIDs together hold at most MAX_PENDING_PCRS (about 2 MB) before a block is judged early.
+    static constexpr qint64 PCR_BLOCK_NS = 10000000000LL;
+    static constexpr int PCR_BLOCK_MAX = 1024;
+    static constexpr int MAX_PENDING_PCRS = 65536;
+
 private:
     struct pcrSample {
-        quint16 pid;
         quint64 position;
         quint64 pcr;
         qint64 arrival;
         bool discontinuity;
     };
+    // One PID's PCRs not judged yet, and the last judged one, from which the block's first step is taken.
+    struct pcrClock {
+        std::vector<pcrSample> block;
+        pcrSample previous {};
+        bool hasPrevious = false;
+    };
+    // What the judged blocks found.
+    struct pcrFigures {
+        quint64 discontinuities = 0;
+        double accuracyNs = 0;
+        double jitterUs = 0;
+        long double rateSum = 0; // PCR rate of each fitted segment times its PCRs
+        quint64 rates = 0;
+    };
 
     void packet(const uchar *p, qint64 arrivalNs);
+    void judgeBlock(pcrClock &clock);
+    // Time base steps, fits and their residuals of a block; the residuals also go into `marks` when given.
+    static void judge(const pcrClock &clock, pcrFigures &into, tstimeline *marks);
 
     quint64 datagrams = 0;
     quint64 packets = 0;
@@ -105,6 +134,14 @@ private:
     int goodSyncRun = 0;
     bool syncLost = false;
 
-    QVector<pcrSample> pcrs;
-    static constexpr int maxPcrSamples = 4000000;
+    QHash<quint16, pcrClock> clocks;
+    int pendingPcrs = 0;
+    pcrFigures judged;
+    quint64 pcrCount = 0;
+    double pcrIntervalMaxMs = 0;
+    long double pcrIntervalSum = 0;
+    quint64 pcrIntervals = 0;
+    quint64 pcrStepMaxBytes = 0;
+
+    tstimeline timeline;
 };

@@ -7,6 +7,7 @@
 #include "connection.h"
 #include "firmwarefile.h"
 
+#include <QElapsedTimer>
 #include <QList>
 #include <QPointer>
 #include <QStringList>
@@ -84,6 +85,14 @@ public:
     // Input type, reference clock, code rate, guard interval, constellation, bandwidth, transmission mode.
     const QList<Mux *> &selectors() const { return muxList; }
     bool isPolling() const { return !statusTimer.isNull(); }
+    // The latest status the poll read successfully (none before the first), with its age.
+    struct statusReading {
+        bool valid = false;
+        QString rawBitrate; // Mbit/s, as the device wrote it
+        CommandHandler::inputStatus ipInput = CommandHandler::NoStatus;
+        QElapsedTimer age;
+    };
+    const statusReading &lastStatus() const { return latestStatus; }
 
     // Ports to offer beside the enumerated ones: a port named on the command line (pseudo-terminals and
     // some adapters are never enumerated).
@@ -211,6 +220,7 @@ private:
     QList<int> tuningValues;
     std::unique_ptr<ConfigXML> configFile;
     QStringList presetPorts;
+    statusReading latestStatus;
 
     QMetaObject::Connection connectedLink;
     QMetaObject::Connection errorLink;

@@ -391,6 +391,10 @@ void ConfigurationPanel::setInputState(CommandHandler::infoMsg &info, QList<Comm
             setIndicator(indicators[i], int(input[i]));
         ui->rawbitrate->setText(rawbitrate + QStringLiteral("Mbps (Raw)"));
         ui->netbitrate->setText(netbitrate + QStringLiteral("Mbps (Net)"));
+        latestStatus.valid = true;
+        latestStatus.rawBitrate = rawbitrate;
+        latestStatus.ipInput = input.value(0, CommandHandler::NoStatus);
+        latestStatus.age.start();
     }
     if (statusTimer)
         statusTimer->start(POLL_INTERVAL_MS);

@@ -5,8 +5,8 @@
 // from the discovery answers), read the device's parameters, set group and port in the IP input dialog
 // and apply a changed parameter set (checked in the emulator's own state file), load a CBR transport
 // stream, play it to the modulator's IP input with "Same as modulator", and check the Configuration page:
-// IP input locked on 188-byte packets and a raw bitrate within 1 % of the file's; then pause, seek,
-// resume and stop.
+// IP input locked on 188-byte packets and a raw bitrate within 1 % of the file's, the Streaming page's
+// chart showing the same; then pause, seek, resume and stop.
 //
 // Environment: E2E_SERIAL (pseudo-terminal) or E2E_TELNET (the address discovery must find), E2E_STATE
 // (emulator state file), E2E_TS (the stream).
@@ -18,6 +18,7 @@
 #include "mainwindowimpl.h"
 #include "mux.h"
 #include "promptrecorder.h"
+#include "streamchart.h"
 #include "streamingpanel.h"
 #include "streamingqslider.h"
 
@@ -31,6 +32,8 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalSpy>
+#include <QtCharts/QLineSeries>
+#include <QtCharts/QScatterSeries>
 #include <QtTest>
 
 namespace
@@ -173,11 +176,24 @@ void tst_endtoend::playPauseSeekResumeStop()
         ipIndicator()->toolTip() == LOCKED_188_TIP && qAbs(shownBps() - fileBitrate) <= fileBitrate * 0.01,
         qPrintable(raw->text() + QStringLiteral(" / ") + ipIndicator()->toolTip()), 20000);
     qInfo() << "raw bitrate on the Configuration page:" << raw->text();
+    // The Streaming page's chart has followed from the polls: sent and reported rates near the file's, locked.
+    streamchart *chart = page->healthChart();
+    const auto lastBps = [](const QLineSeries *series) {
+        return series && series->count() ? series->at(series->count() - 1).y() * 1e6 : -1.0;
+    };
+    const auto lastDeviceBps
+        = [&] { return chart->deviceSeries().isEmpty() ? -1 : lastBps(chart->deviceSeries().last()); };
+    QTRY_VERIFY2_WITH_TIMEOUT(qAbs(lastDeviceBps() - fileBitrate) <= fileBitrate * 0.01
+            && qAbs(lastBps(chart->sentSeries()) - fileBitrate) <= fileBitrate * 0.05
+            && chart->lockedSeries()->count() > 0,
+        qPrintable(QStringLiteral("%1 %2").arg(lastDeviceBps()).arg(lastBps(chart->sentSeries()))), 5000);
 
     play->click();
     QCOMPARE(page->currentState(), int(streamingpanel::Paused));
     // Nothing reaches the device while paused: a second without data reads "No data".
     QTRY_COMPARE_WITH_TIMEOUT(ipIndicator()->toolTip(), NO_DATA_TIP, 5000);
+    // On the chart too: nothing sent, the input not locked.
+    QTRY_VERIFY_WITH_TIMEOUT(lastBps(chart->sentSeries()) == 0 && chart->notLockedSeries()->count() > 0, 5000);
 
     // Seek to about two thirds of the file, still paused; resumed from there, the device locks again.
     streamingQSlider *slider = page->seekSlider();

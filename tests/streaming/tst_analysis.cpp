@@ -200,6 +200,64 @@ private slots:
         QCOMPARE(qRound64(r.pcrBitrate), qint64(10528000));
         QCOMPARE(qRound64(r.bitrate), qint64(10528000)); // by arrival
     }
+
+    void monitorHistory()
+    {
+        // 12 s of the same 10.528 Mbit/s stream, a datagram a millisecond, a PCR leading every tenth. The PCR of
+        // second 3 is 1 us off; a counter of PID 0x101 skips in second 7; from the first PCR of the second block
+        // (10.010 s, after the one at 10 s closed the first) the PCRs run 1 s ahead: a new time base, seen only
+        // against the block before.
+        tsmonitor m;
+        quint8 cc = 0;
+        for (int i = 0; i < 12000; ++i) {
+            QByteArray d;
+            if (i % 10 == 0)
+                d = tsbuild::pcrPacket(0x100, quint64(i) * 27000 + (i == 3000 ? 27 : 0) + (i > 10000 ? 27000000 : 0));
+            else
+                d = fixture::packet(0x101, cc++ & 0x0F);
+            if (i == 7500)
+                cc += 3;
+            for (int k = 0; k < 6; ++k)
+                d += fixture::packet(0x1FFF, 0);
+            feed(m, d, qint64(i) * 1000000);
+        }
+        const tsmonitor::report r = m.finish();
+        QCOMPARE(r.pcrDiscontinuities, quint64(1));
+        QCOMPARE(r.ccErrors, quint64(1));
+        const tstimeline t = m.history();
+        QCOMPARE(t.secondsPerPoint(), 1);
+        QCOMPARE(t.points().size(), 12);
+        for (int s = 0; s < 12; ++s) {
+            const tstimeline::point &p = t.points().at(s);
+            QCOMPARE(p.datagrams, quint64(1000));
+            QCOMPARE(p.bytes, quint64(1000 * 1316));
+            QCOMPARE(p.gapP99Us, 1000.0);
+            QCOMPARE(p.ccErrors, quint64(s == 7));
+            QCOMPARE(p.pcrDiscontinuities, quint64(s == 10));
+            QCOMPARE(qRound(p.pcrIntervalMs), 10);
+            // The offset PCR against its block's line; the others within a few ns of theirs.
+            QVERIFY2(s == 3 ? p.pcrAccuracyNs > 900 : p.pcrAccuracyNs < 10, qPrintable(QString::number(s)));
+        }
+        QCOMPARE(r.pcrAccuracyNs, t.points().at(3).pcrAccuracyNs);
+        QCOMPARE(t.ccEvents().size(), 1);
+        QCOMPARE(t.ccEvents().first().pid, quint16(0x101));
+        QCOMPARE(t.ccEvents().first().seconds, 7.501);
+
+        // Past an hour the points merge two by two: 3700 datagrams a second apart, the one of second 1801 half a
+        // second late, fill 1850 points of 2 s; the late one's 1.5 s gap stays the worst of its point.
+        tsmonitor hours;
+        for (int i = 0; i < 3700; ++i)
+            feed(hours, fixture::packet(0x1FFF, 0), qint64(i) * 1000000000 + (i == 1801 ? 500000000 : 0));
+        const tstimeline h = hours.history();
+        QCOMPARE(h.secondsPerPoint(), 2);
+        QCOMPARE(h.points().size(), 1850);
+        quint64 datagrams = 0;
+        for (const tstimeline::point &p : h.points())
+            datagrams += p.datagrams;
+        QCOMPARE(datagrams, quint64(3700));
+        QCOMPARE(h.points().at(900).gapMaxUs, 1.5e6);
+        QCOMPARE(h.points().at(901).gapMaxUs, 1e6);
+    }
 };
 
 QTEST_GUILESS_MAIN(tst_analysis)

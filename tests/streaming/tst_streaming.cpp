@@ -1,20 +1,25 @@
 // Whole runs on loopback. Through nerio-ts stream, as a user runs it: an RTP loop whose timestamps follow their
 // program's PCR PID, and Ctrl-C; a file whose first packet is far in, sent once exactly; every datagram refused.
 // Through the library: a frozen GUI thread, pause and resume (the Streaming page test stops runs from every
-// state). The stream monitor's verdict, and nerio-ts receive --strict judging a stream faster than its PCRs.
+// state). The stream monitor's verdict, nerio-ts receive --strict judging a stream faster than its PCRs, and its
+// HTML report of a clean and of a damaged stream, read as XML and drawn by a browser. The Streaming page's ring.
 
 #include "enginefixture.h"
 #include "loopbackcapture.h"
 #include "pcrstream.h"
+#include "streamhealth.h"
 #include "streaming.h"
 #include "streamingtools.h"
 #include "tsbuilder.h"
 #include "tsloop.h"
 #include "tsmonitor.h"
 
+#include <QImage>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QStandardPaths>
+#include <QXmlStreamReader>
 #include <QtTest>
 
 #include <csignal>
@@ -48,6 +53,33 @@ private:
     QTemporaryDir dir;
     LoopbackCapture receiver;
     streamingtools tools;
+
+    struct measured {
+        int exitCode = -1;
+        QByteArray out;
+    };
+    // nerio-ts receive on a free loopback port while nerio-ts stream sends `path` there until it has finished.
+    measured measure(const QString &path, const QStringList &streamOptions, const QStringList &receiveOptions)
+    {
+        QUdpSocket free;
+        free.bind(QHostAddress::LocalHost, 0);
+        const QString where = QStringLiteral("127.0.0.1:%1").arg(free.localPort());
+        free.close();
+        QProcess monitor;
+        monitor.start(nerioTs(), QStringList { "receive", "--listen", where } + receiveOptions);
+        monitor.setReadChannel(QProcess::StandardError);
+        measured m;
+        if (!monitor.waitForReadyRead(5000)) // "listening on"
+            return m;
+        QProcess sender;
+        sender.start(nerioTs(), QStringList { "stream", path, "--dest", where } + streamOptions);
+        monitor.waitForFinished(10000);
+        sender.kill();
+        sender.waitForFinished(2000);
+        m.exitCode = monitor.exitCode();
+        m.out = monitor.readAllStandardOutput();
+        return m;
+    }
 
 private slots:
     void initTestCase()
@@ -176,24 +208,130 @@ private slots:
     {
         // PCRs written for 10 Mbit/s, sent at 5 Mbit/s (7 000 packets last 2.1 s at that rate: no wrap while measured).
         const QString path = fixture::writeFile(dir, "fast.ts", pcrstream::build(pcrstream::regular(100, 70), 7000));
-        QUdpSocket free;
-        QVERIFY(free.bind(QHostAddress::LocalHost, 0));
-        const QString where = QStringLiteral("127.0.0.1:%1").arg(free.localPort());
-        free.close();
-        QProcess monitor;
-        monitor.start(nerioTs(), { "receive", "--listen", where, "--seconds", "1", "--strict" });
-        monitor.setReadChannel(QProcess::StandardError);
-        QVERIFY(monitor.waitForReadyRead(5000)); // "listening on"
-        QProcess sender;
-        sender.start(nerioTs(), { "stream", path, "--dest", where, "--bitrate", "5000000" });
-        QVERIFY(monitor.waitForFinished(8000));
-        sender.kill();
-        sender.waitForFinished(2000);
-        const QByteArray out = monitor.readAllStandardOutput();
-        QVERIFY2(monitor.exitCode() == 1, out.constData());
-        QVERIFY2(out.contains("\nverdict          FAIL: ")
-                && out.contains(" bit/s is 50.0 % below the PCR rate 10000000 bit/s (tolerance 1 %)"),
-            out.constData());
+        const measured m = measure(path, { "--bitrate", "5000000" }, { "--seconds", "1", "--strict" });
+        QVERIFY2(m.exitCode == 1, m.out.constData());
+        QVERIFY2(m.out.contains("\nverdict          FAIL: ")
+                && m.out.contains(" bit/s is 50.0 % below the PCR rate 10000000 bit/s (tolerance 1 %)"),
+            m.out.constData());
+    }
+
+    void receiveHtmlReport()
+    {
+        // The same 10 Mbit/s file looped for 2 s, its counters and PCRs carried across the wraps, or sent as it is
+        // with two packets replaced every 5 000: the second's report marks the continuity errors where they
+        // happened. Verdicts are compared on what no machine stall can cause.
+        const QString path = fixture::writeFile(dir, "loop.ts", pcrstream::build(pcrstream::regular(100, 70), 7000));
+        const QString cleanPage = dir.filePath(QStringLiteral("clean.html"));
+        const QString brokenPage = dir.filePath(QStringLiteral("broken.html"));
+        const measured clean = measure(path, { "--loop", "--cc", "--pcr" }, { "--seconds", "2", "--html", cleanPage });
+        const measured broken = measure(path, { "--loop", "--inject-gap", "5000", "--inject-run", "2" },
+            { "--seconds", "2", "--html", brokenPage });
+        QVERIFY2(
+            !clean.out.contains("continuity") && broken.out.contains(" continuity errors"), broken.out.constData());
+        // Valid XHTML, nothing fetched, no script; the verdict and the faults are those printed.
+        struct page {
+            QString problem;
+            QString verdict;
+            QStringList faults;
+            int charts = 0;
+            int errorMarks = 0; // across the bitrate chart, the first
+            QStringList cells;
+        };
+        const auto read = [](const QString &file) {
+            QFile f(file);
+            page p;
+            const QByteArray bytes = f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+            for (const char *outside : { "<script", "src=", "href=", "url(", "@import" }) {
+                if (bytes.contains(outside))
+                    p.problem = QString::fromLatin1(outside);
+            }
+            QXmlStreamReader xml(bytes);
+            while (xml.readNext() != QXmlStreamReader::Invalid && !xml.atEnd()) {
+                if (!xml.isStartElement())
+                    continue;
+                const QString cls = xml.attributes().value(QLatin1String("class")).toString();
+                if (xml.name() == QLatin1String("p") && cls.startsWith(QLatin1String("verdict ")))
+                    p.verdict = xml.readElementText();
+                else if (xml.name() == QLatin1String("li"))
+                    p.faults << xml.readElementText();
+                else if (xml.name() == QLatin1String("td"))
+                    p.cells << xml.readElementText();
+                else if (xml.name() == QLatin1String("svg"))
+                    ++p.charts;
+                else if (xml.name() == QLatin1String("line") && p.charts == 1
+                    && xml.attributes().value(QLatin1String("stroke-width")) == QLatin1String("1.5"))
+                    ++p.errorMarks;
+            }
+            if (xml.hasError() || bytes.isEmpty())
+                p.problem = xml.errorString() + QStringLiteral(" at line %1").arg(xml.lineNumber());
+            return p;
+        };
+        const page c = read(cleanPage);
+        const page b = read(brokenPage);
+        QCOMPARE(c.problem, QString());
+        QCOMPARE(b.problem, QString());
+        QCOMPARE(c.charts, 5);
+        QCOMPARE(b.charts, 5);
+        const auto printed = [](const QByteArray &out) {
+            const QString line = QString::fromUtf8(out).section(QStringLiteral("verdict          "), 1).trimmed();
+            return line == QLatin1String("PASS") ? QStringList() : line.mid(6).split(QStringLiteral("; "));
+        };
+        QCOMPARE(c.faults, printed(clean.out));
+        QCOMPARE(c.verdict, c.faults.isEmpty() ? QStringLiteral("PASS") : QStringLiteral("FAIL"));
+        QCOMPARE(b.verdict, QStringLiteral("FAIL"));
+        QCOMPARE(b.faults, printed(broken.out));
+        QVERIFY(b.errorMarks >= 1);
+        QVERIFY(b.cells.contains(QStringLiteral("257 (0x0101)")));
+
+        // A browser draws it: the verdict's red banner and the blue bitrate line are on the picture.
+        const QString chromium = QStandardPaths::findExecutable(QStringLiteral("chromium"));
+        if (chromium.isEmpty())
+            QSKIP("chromium is missing (scripts/setup installs it)");
+        const QString png = dir.filePath(QStringLiteral("broken.png"));
+        QStringList options { "--headless", "--disable-gpu", "--disable-quic", "--no-first-run",
+            "--disable-background-networking", "--disable-component-update", "--disable-sync",
+            "--user-data-dir=" + dir.filePath(QStringLiteral("chromium")), "--screenshot=" + png,
+            "--window-size=1000,1200", QUrl::fromLocalFile(brokenPage).toString() };
+        if (geteuid() == 0)
+            options.prepend(QStringLiteral("--no-sandbox"));
+        QProcess browser;
+        browser.start(chromium, options);
+        QVERIFY(browser.waitForFinished(60000));
+        const QImage shot(png);
+        QCOMPARE(shot.size(), QSize(1000, 1200));
+        int banner = 0;
+        int line = 0;
+        for (int y = 0; y < shot.height(); ++y) {
+            for (int x = 0; x < shot.width(); ++x) {
+                const QRgb c = shot.pixel(x, y);
+                banner += c == qRgb(0xc6, 0x28, 0x28);
+                line += qAbs(qRed(c) - 0x1f) < 24 && qAbs(qGreen(c) - 0x5f) < 24 && qAbs(qBlue(c) - 0xbf) < 24;
+            }
+        }
+        QVERIFY2(banner > 5000 && line > 300, qPrintable(QStringLiteral("%1 %2").arg(banner).arg(line)));
+    }
+
+    void healthRing()
+    {
+        // 2660 packets over 1.25 s of the monotonic clock are 3 200 512 bit/s, whatever the wall clock did; a
+        // reading older than two polls is left out; past five minutes the oldest seconds go first.
+        streamhealth h;
+        h.start(1000, 100);
+        const streamhealth::deviceReading fresh { true, 900, 4e6, streamhealth::inputLock::Locked };
+        h.record(50000, 2250, 2760, fresh);
+        h.record(40000, 3250, 2760, { true, 2600, 4e6, streamhealth::inputLock::Locked });
+        QCOMPARE(h.size(), 2);
+        QCOMPARE(h.at(0).sentBps, 3200512.0);
+        QCOMPARE(h.at(0).deviceRawBps, 4e6);
+        QCOMPARE(h.at(0).deviceLock, streamhealth::inputLock::Locked);
+        QCOMPARE(h.at(1).sentBps, 0.0);
+        QCOMPARE(h.at(1).deviceRawBps, -1.0);
+        QCOMPARE(h.at(1).deviceLock, streamhealth::inputLock::Unknown);
+        for (int i = 0; i < streamhealth::SECONDS; ++i)
+            h.record(60000 + i * 1000, 4250 + i * 1000, 2760, fresh);
+        QCOMPARE(h.size(), streamhealth::SECONDS);
+        QCOMPARE(h.at(0).atMs, qint64(60000));
+        QCOMPARE(h.at(streamhealth::SECONDS - 1).atMs, qint64(60000 + 299 * 1000));
     }
 
     void frozenGuiPauseAndResume()

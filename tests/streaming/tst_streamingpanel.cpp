@@ -1,8 +1,8 @@
 // The Streaming and Testing pages inside the main window that wires them: the three trees of a loaded file
 // (against hand-counted figures), what a load refuses, the checks at Play, the play/pause/drag/stop state machine
-// driving real runs, a file sent to its end, a looped run read by an independent receiver, refused sends, and the
-// Testing checks and fields reaching a run. Runs send to multicast groups, as to a modulator, inside a network
-// namespace of this test's own (root only; without it the run cases are skipped).
+// driving real runs, a file sent to its end, a looped run read by an independent receiver, refused sends, the
+// chart of a run, and the Testing checks and fields reaching a run. Runs send to multicast groups, as to a
+// modulator, inside a network namespace of this test's own (root only; without it the run cases are skipped).
 //
 // The test stream runs at exactly 3 760 000 bit/s: a packet lasts 188 x 8 / 3.76e6 s = 400 us = 10 800
 // ticks of 27 MHz, so a PCR on packet i carries i x 10 800.
@@ -12,6 +12,7 @@
 #include "loopbackcapture.h"
 #include "mainwindowimpl.h"
 #include "promptrecorder.h"
+#include "streamchart.h"
 #include "streaming.h"
 #include "streamingmisc.h"
 #include "streamingpanel.h"
@@ -26,6 +27,8 @@
 #include <QSignalSpy>
 #include <QStandardItemModel>
 #include <QTreeView>
+#include <QtCharts/QLineSeries>
+#include <QtCharts/QScatterSeries>
 #include <QtTest>
 
 #include <atomic>
@@ -362,6 +365,34 @@ private slots:
         QCOMPARE(ccErrors, 0);
         QCOMPARE(pcrsOff, 0);
         QVERIFY(pcrs >= 4 * 34);
+    }
+    void chartFollowsTheRun()
+    {
+        // Hidden until asked for, then over the file and decoder groups only. While a run exists it shows the rate
+        // sent each second, and no device reading without a session; kept after Stop, emptied by the next Play.
+        streamchart *chart = page->healthChart();
+        QVERIFY(chart->isHidden());
+        click("chart_pushButton");
+        QVERIFY(!chart->isHidden());
+        QCOMPARE(chart->geometry(),
+            child<QWidget>("groupBox_2")->geometry().united(child<QWidget>("groupBox_3")->geometry()));
+        if (!isolated)
+            QSKIP("runs need a network namespace of their own (root)");
+        load(cbrPath);
+        aimAtReceiver();
+        click("loop_pushButton");
+        play();
+        QTRY_VERIFY_WITH_TIMEOUT(chart->sentSeries()->count() >= 3, 6000);
+        const double mbps = chart->sentSeries()->at(chart->sentSeries()->count() - 1).y();
+        QVERIFY2(qAbs(mbps - 3.76) < 0.19, qPrintable(QString::number(mbps)));
+        QVERIFY(chart->deviceSeries().isEmpty());
+        QCOMPARE(chart->lockedSeries()->count() + chart->notLockedSeries()->count(), 0);
+        click("stop_pushButton");
+        const int kept = chart->sentSeries()->count();
+        QTest::qWait(1200);
+        QCOMPARE(chart->sentSeries()->count(), kept);
+        play();
+        QCOMPARE(chart->sentSeries()->count(), 0);
     }
     void refusesWhatIsNoTransportStream()
     {

@@ -1,12 +1,15 @@
 // nerio-ts receive: a stream monitor measuring what arrives on a UDP port (TS rate, datagram spacing,
-// continuity, sync, PCR repetition, accuracy and jitter).
+// continuity, sync, PCR repetition, accuracy and jitter), printed and optionally written as an HTML report.
 
 #include "subcommands.h"
 
 #include "tsmonitor.h"
+#include "tsreport.h"
 
+#include <QDateTime>
 #include <QHostAddress>
 #include <QJsonDocument>
+#include <QSaveFile>
 #include <QTextStream>
 
 #ifndef Q_OS_WIN
@@ -25,7 +28,7 @@ namespace
 {
 
 const char HELP[]
-    = "Usage: nerio-ts receive --listen ADDR:PORT [--seconds S] [--json] [--strict]\n"
+    = "Usage: nerio-ts receive --listen ADDR:PORT [--seconds S] [--json] [--strict] [--html FILE]\n"
       "\n"
       "Receives a transport stream over UDP (plain or RTP) and measures it: TS bitrate, datagram gaps\n"
       "(p50/p99/max), the most datagrams in any 1 ms, continuity-counter errors, sync byte errors and\n"
@@ -42,10 +45,14 @@ const char HELP[]
       "  --seconds S         measure S seconds from the first datagram (default: until Ctrl-C)\n"
       "  --json              print the figures as one JSON object\n"
       "  --strict            exit with status 1 when the verdict fails\n"
+      "  --html FILE         also write the verdict, the figures and charts of them over time (bitrate, datagram\n"
+      "                      gaps, PCR repetition and accuracy, errors where they happened) as one self-contained\n"
+      "                      HTML page; it holds one point a second for the first hour, then points of 2, 4...\n"
+      "                      seconds, so a run of any length keeps the same memory\n"
       "  -h, --help          show this help\n"
       "\n"
       "Exit status: 0 on success, 1 when nothing arrived (or with --strict, when the verdict fails), 2 on a\n"
-      "usage or socket error.\n";
+      "usage or socket error, or when the HTML report cannot be written.\n";
 
 int usageError(const QString &message)
 {
@@ -77,6 +84,7 @@ int runReceive(const QStringList &args)
     double seconds = 0;
     bool json = false;
     bool strict = false;
+    QString htmlPath;
     for (int i = 0; i < args.size(); ++i) {
         const QString &arg = args.at(i);
         if (arg == QLatin1String("--help") || arg == QLatin1String("-h")) {
@@ -87,12 +95,15 @@ int runReceive(const QStringList &args)
             json = true;
         } else if (arg == QLatin1String("--strict")) {
             strict = true;
-        } else if (arg == QLatin1String("--listen") || arg == QLatin1String("--seconds")) {
+        } else if (arg == QLatin1String("--listen") || arg == QLatin1String("--seconds")
+            || arg == QLatin1String("--html")) {
             if (i + 1 >= args.size())
                 return usageError(QStringLiteral("%1 needs a value (try --help)").arg(arg));
             const QString value = args.at(++i);
             if (arg == QLatin1String("--listen")) {
                 listen = value;
+            } else if (arg == QLatin1String("--html")) {
+                htmlPath = value;
             } else if (!parseSecondsOption(value, 86400 * 30, seconds)) {
                 return usageError(QStringLiteral("bad value '%1' for --seconds (try --help)").arg(value));
             }
@@ -108,6 +119,11 @@ int runReceive(const QStringList &args)
     const bool portOk = colon > 0 && parseWholeOption(listen.mid(colon + 1), 1, 65535, port);
     if (address.isNull() || address.protocol() != QAbstractSocket::IPv4Protocol || !portOk)
         return usageError(QStringLiteral("--listen wants an IPv4 ADDR:PORT, not '%1'").arg(listen));
+
+    // Opened before measuring: a report that cannot be written is told now, not after an hour of stream.
+    QSaveFile html(htmlPath);
+    if (!htmlPath.isEmpty() && !html.open(QIODevice::WriteOnly))
+        return usageError(QStringLiteral("cannot write %1: %2").arg(htmlPath, html.errorString()));
 
 #ifdef Q_OS_WIN
     Q_UNUSED(json);
@@ -203,14 +219,23 @@ int runReceive(const QStringList &args)
     }
     close(fd);
     const tsmonitor::report r = monitor.finish();
-    if (r.datagrams == 0) {
+    if (r.datagrams == 0)
         QTextStream(stderr) << "nerio-ts receive: no datagram received on " << listen << '\n';
-        return 1;
-    }
-    if (json)
+    else if (json)
         QTextStream(stdout) << QJsonDocument(r.toJson()).toJson(QJsonDocument::Compact) << '\n';
     else
         QTextStream(stdout) << r.toText();
+    if (!htmlPath.isEmpty()) {
+        const QString page = r.datagrams == 0
+            ? tsreport::emptyHtml(
+                listen, QDateTime::fromMSecsSinceEpoch(started / 1000000), (realtimeNs() - started) / 1e9)
+            : tsreport::html(r, monitor.history(), listen, QDateTime::fromMSecsSinceEpoch(first / 1000000));
+        html.write(page.toUtf8());
+        if (!html.commit())
+            return usageError(QStringLiteral("cannot write %1: %2").arg(htmlPath, html.errorString()));
+    }
+    if (r.datagrams == 0)
+        return 1;
     return strict && !r.faults().isEmpty() ? 1 : 0;
 #endif
 }
