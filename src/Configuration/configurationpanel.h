@@ -101,7 +101,6 @@ public:
     // The network route for operators: "Setup IP connectivity" (discovery, recent addresses) and
     // "IP input" become usable. Off by default, where both stay disabled.
     void enableNetworkRoute();
-    bool networkRouteEnabled() const { return networkRoute; }
 
     // Antenna bar level 0..4 for an attenuation in dB.
     static int attenuationBarLevel(int attenuationDb);

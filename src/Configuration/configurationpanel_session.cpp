@@ -225,8 +225,7 @@ void ConfigurationPanel::closeLink(bool sendExit)
 void ConfigurationPanel::linkLost()
 {
     // The port reported the device gone (unplugged adapter, powered off): said at once, not as the
-    // time-out of the next request.
-    // The session may have ended otherwise meanwhile.
+    // time-out of the next request. Unless the session has ended otherwise meanwhile.
     if (!lostLink || linkOpen())
         return;
     qCDebug(lcPanel) << "the link to the modulator was lost";
