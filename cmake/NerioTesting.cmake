@@ -10,7 +10,7 @@ function(nerio_add_test)
         set(T_TIMEOUT 120)
     endif()
     add_executable(${T_NAME} ${T_SOURCES})
-    target_link_libraries(${T_NAME} PRIVATE Qt5::Test ${T_LIBS})
+    target_link_libraries(${T_NAME} PRIVATE Qt${NERIO_QT}::Test ${T_LIBS})
     add_test(NAME ${T_NAME} COMMAND ${T_NAME})
     set_tests_properties(${T_NAME} PROPERTIES
         TIMEOUT ${T_TIMEOUT}

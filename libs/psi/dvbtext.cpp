@@ -1,6 +1,6 @@
 #include "dvbtext.h"
 
-#include <QTextCodec>
+#include <unicode/ucnv.h>
 
 namespace
 {
@@ -14,12 +14,39 @@ QString latin1(const QByteArray &bytes)
 // Selectors 0x01-0x0B name ISO/IEC 8859 parts 5 to 15; part 12 was never published (0x08 reserved).
 const int SINGLE_BYTE_PART[] = { 5, 6, 7, 8, 9, 10, 11, 0, 13, 14, 15 };
 
-QString decodeWith(const char *codecName, const QByteArray &bytes)
+// Bytes that are not a character of the table become U+FFFD; a character cut off by the end of the text
+// is dropped.
+QString decodeWith(const char *tableName, const QByteArray &bytes)
 {
-    QTextCodec *codec = QTextCodec::codecForName(codecName);
-    if (!codec)
+    UErrorCode status = U_ZERO_ERROR;
+    UConverter *converter = ucnv_open(tableName, &status);
+    if (U_FAILURE(status))
         return latin1(bytes);
-    return codec->toUnicode(bytes);
+    // No table used here gives more than two UTF-16 units for one byte.
+    QString text(2 * bytes.size(), Qt::Uninitialized);
+    UChar *const begin = reinterpret_cast<UChar *>(text.data());
+    UChar *target = begin;
+    const char *source = bytes.constData();
+    ucnv_toUnicode(converter, &target, begin + text.size(), &source, source + bytes.size(), nullptr, false,
+        &status);
+    ucnv_close(converter);
+    if (U_FAILURE(status))
+        return latin1(bytes);
+    text.truncate(int(target - begin));
+    return text;
+}
+
+// Two bytes per character, high byte first; a leading byte-order mark and an odd last byte are dropped.
+QString utf16BigEndian(const QByteArray &bytes)
+{
+    QString text;
+    text.reserve(bytes.size() / 2);
+    for (int i = 0; i + 1 < bytes.size(); i += 2) {
+        const char16_t unit = char16_t(quint8(bytes.at(i)) << 8 | quint8(bytes.at(i + 1)));
+        if (i > 0 || unit != 0xFEFF)
+            text.append(QChar(unit));
+    }
+    return text;
 }
 
 QString decodeIso8859(int part, const QByteArray &bytes)
@@ -48,9 +75,10 @@ QString dvbtext::decode(const QByteArray &bytes)
             return removeControls(decodeIso8859(quint8(bytes.at(2)), bytes.mid(3)));
         return removeControls(latin1(bytes.mid(qMin(3, bytes.size()))));
     case 0x11:
-        return removeControls(decodeWith("UTF-16BE", bytes.mid(1)));
+        return removeControls(utf16BigEndian(bytes.mid(1)));
     case 0x13:
-        return removeControls(decodeWith("GB2312", bytes.mid(1)));
+        // GB 2312 read as its superset GBK.
+        return removeControls(decodeWith("GBK", bytes.mid(1)));
     case 0x14:
         return removeControls(decodeWith("Big5", bytes.mid(1)));
     case 0x15:

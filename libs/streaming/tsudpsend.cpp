@@ -8,6 +8,7 @@
 #include "tsstamp.h"
 
 #include <QUdpSocket>
+#include <QVariant>
 
 namespace
 {

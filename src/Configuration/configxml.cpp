@@ -262,7 +262,6 @@ QByteArray ConfigXML::serialized() const
 {
     QByteArray out;
     QXmlStreamWriter writer(&out);
-    writer.setCodec("UTF-8");
     writer.setAutoFormatting(true);
     writer.setAutoFormattingIndent(INDENT);
     for (QDomNode node = document.firstChild(); !node.isNull(); node = node.nextSibling())

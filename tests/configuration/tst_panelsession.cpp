@@ -310,7 +310,7 @@ void TstPanelSession::fileCheckThenDownloadStops()
     QTest::mouseClick(download, Qt::LeftButton);
     device.stop();
     received += pty.readAvailable();
-    QCOMPARE(QList<int>({ received.count("setFlashRequest "), received.count("setFlashPacket ") }), QList<int>({ 2, 3 }));
+    QCOMPARE(QList<qsizetype>({ received.count("setFlashRequest "), received.count("setFlashPacket ") }), QList<qsizetype>({ 2, 3 }));
     // Progress of the one packet the device took: round(296 * 100 / 820) = 36.
     QCOMPARE(child<QProgressBar>(&panel, "progressBar")->value(), 36);
     QVERIFY(child<QPushButton>(&panel, "upgradeButton")->isEnabled() && download->isEnabled());

@@ -72,11 +72,12 @@ void tst_psi::texts_data()
     QTest::newRow("default table is Latin-1") << decode("436166e9 205456") << "Café TV";
     QTest::newRow("0x15 UTF-8") << decode("15 42c3aa7461 204844") << "Bêta HD";
     QTest::newRow("0x01 ISO 8859-5") << decode("01 b0d0") << "Аа";
+    QTest::newRow("0x07 ISO 8859-11") << decode("07 a1") << "ก";
     QTest::newRow("0x0B ISO 8859-15") << decode("0b a4") << "€";
     QTest::newRow("0x10 0x00 0x07 ISO 8859-7") << decode("100007 c1") << "Α";
     QTest::newRow("0x10 truncated") << decode("1000") << "";
     QTest::newRow("0x11 UCS-2") << decode("11 0042 00ea 4e2d") << "Bê中";
-    QTest::newRow("0x13 GB2312") << decode("13 d6d0") << "中";
+    QTest::newRow("0x13 GB2312, cut last character dropped") << decode("13 d6d0 d6") << "中";
     QTest::newRow("0x14 Big5") << decode("14 a4a4") << "中";
     QTest::newRow("0x1F unknown selector dropped") << decode("1f 414243") << "ABC";
     QTest::newRow("NUL and LF dropped, not the rest") << decode("416200630a64") << "Abcd";

@@ -200,7 +200,7 @@ void PtyLink::flush()
         writeBytes(w);
     const qint64 next = pacer.nextDueMs();
     if (next >= 0)
-        paceTimer.start(int(qBound<qint64>(0, next - now, 60000)));
+        paceTimer.start(int(qBound(qint64(0), next - now, qint64(60000))));
     if (session->closeRequested() && pacer.isEmpty() && pending.isEmpty() && !dropTimer.isActive()) {
         // Hanging up flushes what the slave has not read yet: give the last answer time to arrive.
         readNotifier->setEnabled(false);

@@ -86,7 +86,7 @@ void TelnetLink::flush()
     }
     const qint64 next = pacer.nextDueMs();
     if (next >= 0)
-        paceTimer.start(int(qBound<qint64>(0, next - now, 60000)));
+        paceTimer.start(int(qBound(qint64(0), next - now, qint64(60000))));
     if (session->closeRequested() && pacer.isEmpty()) {
         // Graceful: what was written still reaches the client before the FIN.
         closing = true;

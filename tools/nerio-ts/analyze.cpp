@@ -162,7 +162,9 @@ int runAnalyze(const QStringList &args)
 
     const es_table names;
     QTextStream out(stdout);
-    out.setCodec("UTF-8");
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
+    out.setCodec("UTF-8"); // Qt 6 always writes UTF-8; Qt 5 would follow the locale
+#endif
     if (json) {
         out << QJsonDocument(jsonReport(measure, fileSize, measured, bitrate, programs, names))
                    .toJson(QJsonDocument::Indented);
