@@ -13,7 +13,7 @@ const char *const PID_REFUSED = "Please enter correct PID value : 0 < PID < 8191
 
 bool matches(const char *pattern, const QString &text)
 {
-    return QRegularExpression(QString::fromLatin1(pattern)).match(text).hasMatch();
+    return QRegularExpression(QRegularExpression::anchoredPattern(QString::fromLatin1(pattern))).match(text).hasMatch();
 }
 
 // A keystroke that breaks the pattern is undone; writing the shorter text back re-runs the slot.

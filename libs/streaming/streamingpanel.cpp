@@ -72,7 +72,7 @@ constexpr int PORT_RANGE = 65536;
 
 bool matches(const char *pattern, const QString &text)
 {
-    return QRegularExpression(QString::fromLatin1(pattern)).match(text).hasMatch();
+    return QRegularExpression(QRegularExpression::anchoredPattern(QString::fromLatin1(pattern))).match(text).hasMatch();
 }
 
 QIcon icon(const char *path)

@@ -97,7 +97,8 @@ void ConfigurationPanel::on_loginButton_clicked()
         qCDebug(lcPanel) << "COM select!";
     } else {
         qCDebug(lcPanel) << "IP select";
-        if (!QRegularExpression(QString::fromLatin1(IPV4_PATTERN)).match(ipAddress).hasMatch()) {
+        static const QRegularExpression ipv4(QRegularExpression::anchoredPattern(QString::fromLatin1(IPV4_PATTERN)));
+        if (!ipv4.match(ipAddress).hasMatch()) {
             UiPrompts::warning(this, QStringLiteral("IP error"), QStringLiteral("Invalid format for IP address"));
             // Back to idle: left "in progress", every connection button would stay disabled for good.
             emit changeLoginButtonToolTip(NotConnected);

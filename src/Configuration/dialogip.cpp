@@ -3,15 +3,7 @@
 
 #include "configurationpanel.h"
 #include "dialogframe.h"
-
-#include <QRegularExpression>
-
-namespace
-{
-const char *const MULTICAST_PATTERN
-    = "^((22[4-9]|23[0-9]).)((25[0-5]|2[0-4][0-9]|[01]?[0-9][0-9]?).){2}(25[0-5]|2[0-4][0-9]|[01]?[0-9][0-9]?)$";
-const char *const PORT_PATTERN = "^[0-9]{4,5}$";
-}
+#include "parameterrules.h"
 
 DialogIp::DialogIp(QWidget *parent)
     : QDialog(parent)
@@ -35,17 +27,12 @@ DialogIp::~DialogIp()
 
 bool DialogIp::isMulticastAddress(const QString &text)
 {
-    static const QRegularExpression pattern(QString::fromLatin1(MULTICAST_PATTERN));
-    return pattern.match(text).hasMatch();
+    return ParameterRules::multicastAddress(text);
 }
 
 bool DialogIp::isValidPort(const QString &text)
 {
-    static const QRegularExpression pattern(QString::fromLatin1(PORT_PATTERN));
-    if (!pattern.match(text).hasMatch())
-        return false;
-    const int value = text.toInt();
-    return value >= MIN_PORT && value <= MAX_PORT;
+    return ParameterRules::port(text);
 }
 
 void DialogIp::setPanel(ConfigurationPanel *p)

@@ -16,8 +16,6 @@ class DialogIp : public QDialog
 {
     Q_OBJECT
 public:
-    static constexpr int MIN_PORT = 1024;
-    static constexpr int MAX_PORT = 65535;
     static constexpr int STATUS_X = 175;
 
     explicit DialogIp(QWidget *parent = nullptr);

@@ -189,6 +189,9 @@ void TstConfigurationPanel::ipDialogOk_data()
     QTest::newRow("port 1023") << "239.1.2.3" << "1023" << false << kept << "port";
     // A port above 65535 is refused.
     QTest::newRow("port 65536") << "239.1.2.3" << "65536" << false << kept << "port";
+    // A pasted line end would reach the device's command line.
+    QTest::newRow("address, line feed") << "239.1.2.3\n" << "5000" << false << kept << "IP address";
+    QTest::newRow("port, line feed") << "239.1.2.3" << "5000\n" << false << kept << "port";
     // Unicast: the page shows the device's own address.
     QTest::newRow("unicast") << "239.9.9.9" << "5000" << true << "10.0.0.5 port : 5000" << "";
 }

@@ -93,11 +93,13 @@ void TstPanelSession::connectPollApplyUpgrade()
     panel.createCommandHandler(panel.connection());
     panel.setCOMPort("/nonexistent/tty");
     clickLogin(panel);
-    panel.setIPAddress("300.1.2.3");
-    clickLogin(panel);
+    for (const char *address : { "300.1.2.3", "10.1.2.3\n" }) {
+        panel.setIPAddress(address);
+        clickLogin(panel);
+    }
     QCOMPARE(shownBoxes(prompts),
         QStringList({ "critical|Connexion fail|Unable to open the specified COM port!",
-            "warning|IP error|Invalid format for IP address" }));
+            "warning|IP error|Invalid format for IP address", "warning|IP error|Invalid format for IP address" }));
     prompts.boxes.clear();
     QVERIFY(connectPanel(panel, emulator.path));
     QTRY_COMPARE_WITH_TIMEOUT(child<QLabel>(&panel, "PLLOK")->toolTip(), QString("Locked on internal clock"), 2000);

@@ -565,6 +565,9 @@ private slots:
         child<QLineEdit>("PIDnumber", testing)->setText(QStringLiteral("8192"));
         QCOMPARE(t.getPIDnumber(), 8191);
         expectBox(QMessageBox::Critical, "Please enter correct PID value : 0 < PID < 8191");
+        // The pattern holds for the whole text: a pasted line end is undone like any other stray character.
+        child<QLineEdit>("PIDnumber", testing)->setText(QStringLiteral("12\n"));
+        QCOMPARE(child<QLineEdit>("PIDnumber", testing)->text(), QStringLiteral("12"));
     }
 };
 

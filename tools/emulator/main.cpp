@@ -73,7 +73,8 @@ bool parseReading(const QString &option, QString *command, QByteArray *text)
 // AA-BB-CC-DD-EE-FF, upper case, from dashes or colons in any case.
 QString normalisedMac(const QString &text)
 {
-    static const QRegularExpression pattern(QStringLiteral("^([0-9A-Fa-f]{2})([-:][0-9A-Fa-f]{2}){5}$"));
+    static const QRegularExpression pattern(
+        QRegularExpression::anchoredPattern(QStringLiteral("([0-9A-Fa-f]{2})([-:][0-9A-Fa-f]{2}){5}")));
     if (!pattern.match(text).hasMatch())
         return {};
     return text.toUpper().replace(QLatin1Char(':'), QLatin1Char('-'));
