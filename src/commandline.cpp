@@ -33,14 +33,14 @@ CommandLine::CommandLine()
 
 bool CommandLine::parseHost(const QString &text, QString *address, quint16 *port)
 {
-    static const QRegularExpression ipv4(QString::fromLatin1(IPV4_PATTERN));
+    static const QRegularExpression ipv4(QRegularExpression::anchoredPattern(QString::fromLatin1(IPV4_PATTERN)));
     const int colon = text.indexOf(QLatin1Char(':'));
     const QString addressPart = colon < 0 ? text : text.left(colon);
     if (!ipv4.match(addressPart).hasMatch())
         return false;
     quint16 number = TELNET_PORT;
     if (colon >= 0) {
-        static const QRegularExpression digits(QStringLiteral("^[0-9]{1,5}$"));
+        static const QRegularExpression digits(QRegularExpression::anchoredPattern(QStringLiteral("[0-9]{1,5}")));
         const QString portPart = text.mid(colon + 1);
         const uint value = portPart.toUInt();
         if (!digits.match(portPart).hasMatch() || value < 1 || value > 65535)

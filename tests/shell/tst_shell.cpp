@@ -174,8 +174,8 @@ void tst_Shell::commandLine()
     // Addresses and ports the telnet route cannot use, and two routes at once, are refused.
     StartOptions options;
     for (const QStringList &refused : { QStringList { "--host", "10.0.0.256" }, { "--host", "10.0.0.7:0" },
-             { "--host", "10.0.0.7:65536" }, { "--host", "modulator.example" },
-             { "--host", "10.0.0.7", "--serial-port", "/dev/ttyUSB0" } })
+             { "--host", "10.0.0.7:65536" }, { "--host", "modulator.example" }, { "--host", "10.0.0.7\n" },
+             { "--host", "10.0.0.7:23\n" }, { "--host", "10.0.0.7", "--serial-port", "/dev/ttyUSB0" } })
         QVERIFY2(!readOptions(refused, &options), qPrintable(refused.join(' ')));
 
     // The network route's buttons: disabled as designed, enabled by --network.
