@@ -4,18 +4,19 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QDir>
+#include <QIcon>
 
 #include <cstdio>
 #include <cstring>
 
 namespace {
-const char *const APPLICATION_VERSION = "1.0";
 const char *const DOWNLOAD_ADDRESS = "ftp://ftp.calvora.example/nerio/";
 
 void setApplicationNames()
 {
     QCoreApplication::setApplicationName(QStringLiteral("nerio-control"));
-    QCoreApplication::setApplicationVersion(QString::fromLatin1(APPLICATION_VERSION));
+    QCoreApplication::setApplicationVersion(QStringLiteral(NERIO_VERSION));
 }
 
 // --help and --version answer on a terminal without a display.
@@ -54,6 +55,12 @@ int main(int argc, char *argv[])
 
     QApplication app(argc, argv);
     setApplicationNames();
+    // The desktop shell matches the window to the installed desktop entry and its icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral(NERIO_APP_ID));
+    QIcon icon;
+    for (const QString &size : QDir(QStringLiteral(":/icons")).entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+        icon.addFile(QStringLiteral(":/icons/%1/nerio-control.png").arg(size));
+    QApplication::setWindowIcon(icon);
     CommandLine commandLine;
     commandLine.parser.process(app);
     message.clear();
@@ -65,7 +72,7 @@ int main(int argc, char *argv[])
 
     MainWindowImpl window;
     window.applyStartOptions(options);
-    welcomewindow welcome(nullptr, QString::fromLatin1(APPLICATION_VERSION), QString::fromLatin1(DOWNLOAD_ADDRESS));
+    welcomewindow welcome(nullptr, QStringLiteral(NERIO_VERSION), QString::fromLatin1(DOWNLOAD_ADDRESS));
     welcome.show();
     // Take the keyboard at once, also without a window manager, so Enter or Space starts.
     welcome.activateWindow();

@@ -85,6 +85,7 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("nerio-emulator"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(NERIO_VERSION));
     QStringList args = QCoreApplication::arguments();
     if (args.size() > 1 && args.at(1) == QLatin1String("make-firmware"))
         return FirmwareMaker::run(args.mid(2));
@@ -94,6 +95,7 @@ int main(int argc, char *argv[])
         "Emulated DVB-T modulator console over a pseudo-terminal and/or telnet.\n"
         "Subcommand: make-firmware OUT.bin --name NAME --bank N [--serial SN] (--payload FILE | --payload-size N)"));
     parser.addHelpOption();
+    parser.addVersionOption();
     const QCommandLineOption serial(
         QStringLiteral("serial"), QStringLiteral("Open a pseudo-terminal; prints \"serial: <path>\"."));
     const QCommandLineOption serialLink(QStringLiteral("serial-link"),

@@ -141,6 +141,40 @@ void treeIcon(QPainter &p, QRectF r, const QColor &c, const QString &glyph)
     p.drawText(r, Qt::AlignCenter, glyph);
 }
 
+// The application icon: a transmitter mast sending, on a blue tile. Drawn on a 256-unit grid and scaled,
+// so every size is the same drawing.
+void applicationIcon(QPainter &p, QRectF r)
+{
+    p.scale(r.width() / 256.0, r.height() / 256.0);
+    QLinearGradient tileGradient(0, 16, 0, 240);
+    tileGradient.setColorAt(0, QColor(70, 130, 205));
+    tileGradient.setColorAt(1, QColor(25, 60, 125));
+    p.setPen(QPen(QColor(20, 45, 95), 8));
+    p.setBrush(tileGradient);
+    p.drawRoundedRect(QRectF(12, 12, 232, 232), 48, 48);
+
+    const QPointF top(128, 92);
+    QPen white(Qt::white, 18, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
+    p.setPen(white);
+    p.setBrush(Qt::NoBrush);
+    p.drawPolyline(QPolygonF({ QPointF(86, 214), top, QPointF(170, 214) }));
+    white.setWidth(12);
+    p.setPen(white);
+    p.drawLine(QPointF(106, 160), QPointF(150, 160));
+    p.drawLine(QPointF(96, 190), QPointF(160, 190));
+
+    QPen wave(Qt::white, 16, Qt::SolidLine, Qt::RoundCap);
+    p.setPen(wave);
+    for (const qreal radius : { 40.0, 76.0 }) {
+        const QRectF arc(top.x() - radius, top.y() - radius, 2 * radius, 2 * radius);
+        p.drawArc(arc, 20 * 16, 50 * 16);
+        p.drawArc(arc, 110 * 16, 50 * 16);
+    }
+    p.setPen(QPen(QColor(150, 30, 20), 4));
+    p.setBrush(QColor(235, 70, 50));
+    p.drawEllipse(top, 15, 15);
+}
+
 void drawAll()
 {
     const QColor blue(40, 90, 160), teal(20, 130, 130), purple(110, 70, 150), grey(110, 110, 110);
@@ -262,6 +296,10 @@ void drawAll()
         p.setPen(QPen(Qt::white, 1.5));
         p.drawPolyline(QPolygonF({ QPointF(2, 12), QPointF(6, 7), QPointF(9, 10), QPointF(14, 3) }));
     });
+
+    // The application icon at the usual desktop sizes (installed into the hicolor theme; the window uses them too).
+    for (const int size : { 16, 22, 24, 32, 48, 64, 128, 256 })
+        save(QStringLiteral("icons/%1x%1/nerio-control.png").arg(size), size, size, applicationIcon);
 
     // Welcome window: maker logo and a product picture.
     save(QStringLiteral("welcome/calvora.png"), 180, 48, [&](QPainter &p, QRectF r) {

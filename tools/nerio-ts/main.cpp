@@ -32,7 +32,7 @@ void usage(FILE *to)
         out << "  " << QString::fromLatin1(command.name).leftJustified(10) << command.summary << '\n';
     out << "\nA FILE may be a named pipe (FIFO): it is read as it comes, and nerio-ts waits for its writer\n"
            "(Ctrl-C ends the wait).\n";
-    out << "\nRun 'nerio-ts <command> --help' for the options of a command.\n";
+    out << "\nRun 'nerio-ts <command> --help' for the options of a command, 'nerio-ts --version' for the version.\n";
 }
 
 } // namespace
@@ -52,6 +52,10 @@ int main(int argc, char *argv[])
     const QString name = args.at(1);
     if (name == QLatin1String("--help") || name == QLatin1String("-h") || name == QLatin1String("help")) {
         usage(stdout);
+        return 0;
+    }
+    if (name == QLatin1String("--version") || name == QLatin1String("-v")) {
+        QTextStream(stdout) << "nerio-ts " NERIO_VERSION "\n";
         return 0;
     }
     for (const subcommand &command : SUBCOMMANDS) {
