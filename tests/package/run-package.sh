@@ -67,7 +67,7 @@ manual_has_options() { # <program> <help arguments...>
     options=$(run "$@" | grep -o -- '--[a-z][a-z0-9-]*' | sort -u)
     [ -n "$options" ] || { fail "$* printed no options"; return; }
     for o in $options; do
-        grep -q -- "$o\\b" <<<"$page" || missing+=" $o"
+        grep -qE -- "$o([^a-z0-9-]|\$)" <<<"$page" || missing+=" $o"
     done
     [ -z "$missing" ] || fail "manual page of $1 lacks$missing (from $*)"
 }
