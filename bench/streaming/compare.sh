@@ -14,9 +14,11 @@
 # PCR arrival error p99 (arrival against the least-squares line over PCR value), the worst MDI delay
 # factor of any second (RFC 4445, against the nominal rate), TS rate error (ppm), CPU share of one core
 # (utime + stime of the sender's session from /proc over the capture), stalls nerio-ts counted (peers do
-# not say), and the 1-minute load average when the run began. Then per sender the worst run and how many
-# runs kept p99 <= 1.15x and <= 1.25x; and `streaming_bench wake-cost` at each rate's datagram period
-# (one sleep per datagram and nothing else), measured in the same session as the floor of the CPU column.
+# not say), the 1-minute load average when the run began, and the share of the capture in which some task
+# on the machine waited for a CPU (/proc/pressure/cpu: a run disturbed from outside shows there). Then per
+# sender the worst run and how many runs kept p99 <= 1.15x and <= 1.25x; and `streaming_bench wake-cost` at
+# each rate's datagram period (one sleep per datagram and nothing else), measured in the same session as the
+# floor of the CPU column.
 set -euo pipefail
 BUILD_DIR=${1:-build}
 export NERIO_BIN="$BUILD_DIR/bin"
@@ -50,6 +52,14 @@ DATAGRAM_BITS = 7 * 188 * 8
 def load():
     with open("/proc/loadavg") as f:
         return float(f.read().split()[0])
+
+def cpu_waited():
+    """Seconds in which some runnable task waited for a CPU (pressure stall information), or None."""
+    try:
+        with open("/proc/pressure/cpu") as f:
+            return int(f.readline().split("total=")[1]) / 1e6
+    except (OSError, IndexError, ValueError):
+        return None
 
 def session_cpu(sid):
     """utime + stime in seconds of every live process of the session."""
@@ -100,9 +110,9 @@ def one_run(name, path, rate, port, label):
                               stderr=sender_log, start_new_session=True)
     try:
         time.sleep(2)
-        c0, t0 = session_cpu(sender.pid), time.monotonic()
+        c0, w0, t0 = session_cpu(sender.pid), cpu_waited(), time.monotonic()
         time.sleep(capture - 3)
-        c1, t1 = session_cpu(sender.pid), time.monotonic()
+        c1, w1, t1 = session_cpu(sender.pid), cpu_waited(), time.monotonic()
         out, _ = receiver.communicate(timeout=capture + 60)
     finally:
         if sender.poll() is None:
@@ -139,6 +149,7 @@ def one_run(name, path, rate, port, label):
         "cc": r["cc_errors"],
         "drops": r.get("receiver_drops", 0),
         "load": load_before,
+        "waited": None if w0 is None or w1 is None else (w1 - w0) / (t1 - t0) * 100,
     }
 
 def wake_cost(rate):
@@ -180,7 +191,7 @@ def cell(v, fmt):
     return "-" if v is None else format(v, fmt)
 
 print(f"{'sender':9} {'Mbit/s':>6} {'run':>3} {'p99 gap':>8} {'max/1ms':>7} {'PCR err p99 ms':>14} {'MDI-DF ms':>9} "
-      f"{'rate ppm':>8} {'CPU %':>6} {'stalls':>6} {'max gap ms':>10} {'load':>5}")
+      f"{'rate ppm':>8} {'CPU %':>6} {'stalls':>6} {'max gap ms':>10} {'load':>5} {'CPU wait %':>10}")
 for rate in rates:
     for name in senders:
         for run, r in results[(rate, name)]:
@@ -189,7 +200,7 @@ for rate in rates:
                 continue
             print(f"{name:9} {rate / 1e6:6g} {run:3} {r['p99']:7.2f}x {r['permsec']:7g} {r['pcr_err']:14.2f} "
                   f"{r['df']:9.2f} {r['ppm']:8.1f} {r['cpu']:6.1f} {cell(r['stalls'], '6d'):>6} "
-                  f"{r['max_gap']:10.2f} {r['load']:5.2f}")
+                  f"{r['max_gap']:10.2f} {r['load']:5.2f} {cell(r['waited'], '10.1f'):>10}")
 print()
 print("worst run per sender (and runs with p99 gap within 1.15x / 1.25x of the ideal):")
 for rate in rates:
@@ -209,6 +220,6 @@ for rate in rates:
     for line in floors[rate]:
         print(f"  {line}")
 print(f"({runs} rounds of {capture:g} s per rate; p99 gap as a multiple of the ideal gap; load = 1-minute load "
-      f"average at the start of the run)")
+      f"average at the start of the run; CPU wait = share of the capture in which some task waited for a CPU)")
 shutil.rmtree(work, ignore_errors=True)
 EOF

@@ -10,7 +10,7 @@
 //                                                     as a run drives them, to a local sink that is never read:
 //                                                     CPU, gaps, each datagram's lateness and each wake-up's;
 //                                                     the trace has one line per datagram (ns since the start:
-//                                                     sent, due)
+//                                                     sent, due; ns from the reading before)
 //   streaming_bench make-file OUT --bitrate N --seconds S   a CBR file: PAT, PMT, video PID 0x100 with a
 //                                                     PCR every 20 ms and PES with PTS/DTS every 40 ms,
 //                                                     audio PID 0x101, null packets
@@ -271,7 +271,7 @@ int pace(quint64 bitrate, double seconds, const QString &tracePath)
     if (readings.size() < 3)
         return 1;
     const qint64 origin = readings.front().ns;
-    std::vector<double> lateUs, gaps, wakeLateUs;
+    std::vector<double> lateUs, gaps, wakeLateUs, workUs;
     std::vector<qint64> sentAt;
     qint64 deadline = origin;
     QFile trace(tracePath);
@@ -286,23 +286,29 @@ int pace(quint64 bitrate, double seconds, const QString &tracePath)
             continue;
         }
         lateUs.push_back((r.ns - due) / 1e3);
+        // From the reading before (the wake-up, or the previous send of a catch-up) to the one after the send:
+        // what lies between the wake-up and the wire on the pacing thread.
+        workUs.push_back((r.ns - readings[i - 1].ns) / 1e3);
         if (!sentAt.empty())
             gaps.push_back(double(r.ns - sentAt.back()));
         if (trace.isOpen())
-            out << r.ns - origin << ' ' << due - origin << '\n';
+            out << r.ns - origin << ' ' << due - origin << ' ' << r.ns - readings[i - 1].ns << '\n';
         sentAt.push_back(r.ns);
         deadline = r.ns;
     }
     const double period = 10528e9 / double(bitrate);
     std::printf("pace: %.1f Mbit/s, %zu datagrams in %.1f s, %llu stalls; CPU %.1f %% of one core, %.1f us per datagram; "
                 "gap p99 %.2fx max %.1fx of the period; datagram lateness p50 %.0f p99 %.0f p99.9 %.0f max %.0f us; "
-                "wake-ups after the due time p50 %.0f p99 %.0f max %.0f us (%s)\n",
+                "wake-ups after the due time p50 %.0f p99 %.0f max %.0f us; wake-up to send p50 %.0f "
+                "p99 %.0f p99.9 %.0f max %.0f us (%s)\n",
         bitrate / 1e6, sentAt.size(), wall, static_cast<unsigned long long>(sender.stalls()),
         (cpu(after) - cpu(before)) / wall * 100, sentAt.empty() ? 0.0 : (cpu(after) - cpu(before)) / sentAt.size() * 1e6,
         percentileOf(gaps, 0.99) / period, gaps.empty() ? 0.0 : *std::max_element(gaps.begin(), gaps.end()) / period,
         percentileOf(lateUs, 0.5), percentileOf(lateUs, 0.99), percentileOf(lateUs, 0.999),
         lateUs.empty() ? 0.0 : *std::max_element(lateUs.begin(), lateUs.end()), percentileOf(wakeLateUs, 0.5),
         percentileOf(wakeLateUs, 0.99), wakeLateUs.empty() ? 0.0 : *std::max_element(wakeLateUs.begin(), wakeLateUs.end()),
+        percentileOf(workUs, 0.5), percentileOf(workUs, 0.99), percentileOf(workUs, 0.999),
+        workUs.empty() ? 0.0 : *std::max_element(workUs.begin(), workUs.end()),
         thread.realtimeGranted() ? "real-time class" : "normal class");
     return 0;
 }

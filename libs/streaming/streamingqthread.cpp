@@ -79,6 +79,8 @@ void streamingQThread::run()
         if (remaining > 0)
             pacingclock::sleepUntil(deadline, sender->isCatchingUp() ? remaining : pacingclock::defaultSpinNs);
     }
+    if (!paused)
+        sender->finishFile();
     sender->closeSocket();
     const std::lock_guard<std::mutex> locker(mutex);
 }

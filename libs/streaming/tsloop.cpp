@@ -187,6 +187,7 @@ void tsloop::newPositionFileSet(int value)
     const quint64 target = bytes + (STARTcorrection ? quint64(startOffset) : 0);
     readPosition = target;
     ended = false;
+    ++seeks;
     forgetIncomingCounters();
     if (isOpen())
         file->seek(qint64(target));

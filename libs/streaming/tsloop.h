@@ -8,6 +8,7 @@
 #include <QObject>
 #include <QString>
 
+#include <atomic>
 #include <mutex>
 
 class QFile;
@@ -34,6 +35,8 @@ public:
     // Without the loop, the last whole packet has been read: reads give nothing (each one repeating the
     // end-of-file notice) until a seek, or the loop switched on, goes back into the file.
     bool atEnd() const { return ended; }
+    // Seeks so far: a datagram built ahead from before a seek is built again from the new place.
+    quint64 seekCount() const { return seeks.load(); }
 
     std::mutex &pipelineLock() { return lock; }
 
@@ -74,6 +77,7 @@ private:
     quint64 lastEmittedSeconds = ~quint64(0);
     int loopState;
     quint64 wraps = 0;
+    std::atomic<quint64> seeks { 0 };
     bool ended = false;
 
     bool CCcorrection;

@@ -97,6 +97,7 @@ bool tsudpsend::buildDatagram(qint64 rtpElapsedNs)
     const int maxAttempts = 2 * packetsPerDatagram + 2;
     if (pipelineLock)
         pipelineLock->lock();
+    builtAtSeek = source->source()->seekCount();
     while (filled < packetsPerDatagram && attempts < maxAttempts) {
         ++attempts;
         if (source->readPacket(out + filled * PKT_SIZE) == PKT_SIZE) {
@@ -123,6 +124,38 @@ QString tsudpsend::lastSendError() const
     return errorText;
 }
 
+void tsudpsend::stampRtpTime(qint64 elapsedNs)
+{
+    if (!rtpEnabled || buffer.size() < RTP_HEADER_SIZE)
+        return;
+    const quint32 ts = rtpTimestamp(elapsedNs);
+    uchar *out = reinterpret_cast<uchar *>(buffer.data());
+    out[4] = uchar(ts >> 24);
+    out[5] = uchar(ts >> 16);
+    out[6] = uchar(ts >> 8);
+    out[7] = uchar(ts);
+}
+
+void tsudpsend::prepareNext(qint64 rtpElapsedNs)
+{
+    prepared = true;
+    ready = buildDatagram(rtpElapsedNs);
+}
+
+void tsudpsend::sendReady(qint64 nowNs)
+{
+    stampRtpTime(nowNs - rtpOrigin);
+    if (!socket || socket->writeDatagram(buffer, destination, port) == buffer.size()) {
+        datagramCount.fetch_add(1, std::memory_order_relaxed);
+        packetCount.fetch_add(quint64(builtPackets), std::memory_order_relaxed);
+    } else {
+        errorCount.fetch_add(1, std::memory_order_relaxed);
+        const std::lock_guard<std::mutex> locker(errorLock);
+        errorText = socket->errorString();
+    }
+    prepared = ready = false;
+}
+
 qint64 tsudpsend::sendDue()
 {
     qint64 now = clock();
@@ -131,25 +164,42 @@ qint64 tsudpsend::sendDue()
         rtpOrigin = now;
         stallsBefore = stallCount.load(std::memory_order_relaxed);
         ended = false;
+        // A datagram built before a pause still goes first; a failed attempt asks the reader again.
+        prepared = ready;
     }
-    for (int sent = 0; sent < maxPerCall && !ended && schedule.isDue(now); ++sent) {
-        if (buildDatagram(now - rtpOrigin)) {
-            if (!socket || socket->writeDatagram(buffer, destination, port) == buffer.size()) {
-                datagramCount.fetch_add(1, std::memory_order_relaxed);
-                packetCount.fetch_add(quint64(builtPackets), std::memory_order_relaxed);
-            } else {
-                errorCount.fetch_add(1, std::memory_order_relaxed);
-                const std::lock_guard<std::mutex> locker(errorLock);
-                errorText = socket->errorString();
-            }
-        } else if (!ended) {
+    for (int sent = 0; sent < maxPerCall && schedule.isDue(now); ++sent) {
+        // A seek since the datagram was built ahead: the next one comes from the new place.
+        if (prepared && builtAtSeek != source->source()->seekCount())
+            prepared = ready = false;
+        if (!prepared && !ended)
+            prepareNext(now - rtpOrigin);
+        if (!ready && ended)
+            break;
+        if (ready)
+            sendReady(now);
+        else
             starvedCount.fetch_add(1, std::memory_order_relaxed);
-        }
+        prepared = false;
         // A refused or starved datagram still takes its slot, so the schedule never speeds up to make up.
         schedule.sent(now);
         stallCount.store(stallsBefore + schedule.stallCount(), std::memory_order_relaxed);
         now = clock();
+        // The next datagram is built now, in the time before it is due, so the file read, the clock stage and
+        // the pipeline lock never sit between the wake-up and the send.
+        if (!ended)
+            prepareNext(schedule.nextDeadline() - rtpOrigin);
     }
-    catchingUp = !ended && schedule.isBehind(now);
-    return ended ? now + ENDED_WAIT_NS : schedule.nextDeadline();
+    const bool finished = ended && !ready;
+    catchingUp = !finished && schedule.isBehind(now);
+    return finished ? now + ENDED_WAIT_NS : schedule.nextDeadline();
+}
+
+void tsudpsend::finishFile()
+{
+    if (!ended || !ready || !schedule.isStarted())
+        return;
+    const qint64 due = schedule.nextDeadline();
+    if (due > clock())
+        pacingclock::sleepUntil(due);
+    sendReady(clock());
 }

@@ -31,12 +31,15 @@ public:
 
     // The next sendDue() starts a new schedule (and the RTP clock) from that moment: nothing is made up.
     void resetClock();
-    // Sends the datagrams due now, at most a bounded catch-up's worth; returns the time the next one is due.
-    // Once a run without the loop has sent its file's last packet, nothing more goes until the next schedule
-    // (after a pause), which asks the reader again.
+    // Sends the datagrams due now, at most a bounded catch-up's worth, and builds the next one ahead of its
+    // time; returns the time it is due. Once a run without the loop has sent its file's last packet, nothing
+    // more goes until the next schedule (after a pause), which asks the reader again.
     qint64 sendDue();
     // After sendDue(): the next datagram was already overdue then, so the caller should wait without sleeping.
     bool isCatchingUp() const { return catchingUp; }
+    // Pacing thread, when the run stops: a run without the loop is stopped on the reader's end-of-file notice,
+    // which comes as the last datagram is built ahead; that datagram still goes, at its time.
+    void finishFile();
 
     // Builds the next datagram into the send buffer; false when the source has no whole packet to give. The
     // last datagram of a run that ends with its file holds the packets that were left, fewer than the others.
@@ -65,6 +68,11 @@ public:
     static constexpr int maxPerCall = 64;
 
 private:
+    // Writes the RTP timestamp of a datagram built ahead, at the time it leaves.
+    void stampRtpTime(qint64 elapsedNs);
+    void prepareNext(qint64 rtpElapsedNs);
+    void sendReady(qint64 nowNs);
+
     tsstamp *source;
     std::unique_ptr<QUdpSocket> socket;
     QHostAddress destination;
@@ -82,6 +90,10 @@ private:
     std::function<qint64()> clock;
     std::mutex *pipelineLock = nullptr;
     bool ended = false;
+    // The next slot's datagram has been built (prepared), and the build gave one (ready).
+    bool prepared = false;
+    bool ready = false;
+    quint64 builtAtSeek = 0;
     int builtPackets = 0;
     mutable std::mutex errorLock;
     QString errorText;
