@@ -11,9 +11,13 @@ public:
     // Monotonic time in nanoseconds; only differences are meaningful.
     static qint64 nowNs();
 
-    // Blocks until the monotonic clock reaches deadlineNs: a kernel sleep to just before the deadline, then
-    // a short spin of at most spinNs so the wake-up overshoot does not land on the wire.
+    // Blocks until the monotonic clock reaches deadlineNs: kernel sleep to just before the deadline (in short
+    // slices on POSIX), then a short spin of at most spinNs so the wake-up overshoot does not land on the wire.
     static void sleepUntil(qint64 deadlineNs, qint64 spinNs = defaultSpinNs);
+
+    // Process-wide, before a run: false sleeps each wait in one piece, which costs less CPU at low bitrates
+    // but lets a virtual machine's host wake the thread late. No effect where sleeps are not sliced.
+    static void setSlicedSleep(bool sliced);
 
     // Once per run, GUI thread: finer system timer where the platform needs it. False when refused.
     static bool beginRun();

@@ -1,5 +1,6 @@
 #include "pacingclock.h"
 
+#include <atomic>
 #include <cerrno>
 #include <ctime>
 #include <pthread.h>
@@ -11,6 +12,9 @@
 namespace
 {
 constexpr qint64 NS_PER_S = 1000000000;
+// The longest single kernel sleep of the pacing thread.
+constexpr qint64 MAX_SLICE_NS = 150000;
+std::atomic<bool> slicedSleep { true };
 
 timespec toTimespec(qint64 ns)
 {
@@ -31,12 +35,20 @@ qint64 pacingclock::nowNs()
 void pacingclock::sleepUntil(qint64 deadlineNs, qint64 spinNs)
 {
     const qint64 wakeNs = deadlineNs - spinNs;
-    if (wakeNs > nowNs()) {
-        // Absolute deadline: an interrupted or late sleep never shifts the following ones.
-        const timespec ts = toTimespec(wakeNs);
+    const bool sliced = slicedSleep.load(std::memory_order_relaxed);
+    // On a virtual machine a vCPU that sleeps long is parked by the host and wakes late, in bursts of
+    // stalls; waking at least every MAX_SLICE_NS keeps it running. Each sleep ends at an absolute time, so an
+    // interrupted or late one never shifts the following ones.
+    for (qint64 now = nowNs(); now < wakeNs; now = nowNs()) {
+        const timespec ts = toTimespec(sliced ? qMin(wakeNs, now + MAX_SLICE_NS) : wakeNs);
         while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr) == EINTR) { }
     }
     while (nowNs() < deadlineNs) { }
+}
+
+void pacingclock::setSlicedSleep(bool sliced)
+{
+    slicedSleep.store(sliced, std::memory_order_relaxed);
 }
 
 bool pacingclock::beginRun()

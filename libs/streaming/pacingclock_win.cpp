@@ -43,6 +43,11 @@ void pacingclock::sleepUntil(qint64 deadlineNs, qint64 spinNs)
     }
 }
 
+void pacingclock::setSlicedSleep(bool sliced)
+{
+    Q_UNUSED(sliced);
+}
+
 bool pacingclock::beginRun()
 {
     return timeBeginPeriod(1) != TIMERR_NOCANDO;

@@ -2,6 +2,7 @@
 
 #include "subcommands.h"
 
+#include "pacingclock.h"
 #include "program_info.h"
 #include "streaming.h"
 #include "streamingtools.h"
@@ -50,6 +51,8 @@ const char HELP[]
       "  --inject-run N     packets replaced per injected run (with --inject-gap)\n"
       "  --inject-pid P     count and replace only packets of PID P (with --inject-gap)\n"
       "  --duration S       stop after S seconds\n"
+      "  --whole-sleeps     sleep each datagram gap in one piece: less CPU at low bitrates, but on a virtual\n"
+      "                     machine wake-ups may come late in bursts (default: wake at least every 150 us)\n"
       "  -h, --help         show this help\n"
       "\n"
       "Exit status: 0 on success, 1 when no datagram could be sent (the network refused each one),\n"
@@ -94,7 +97,7 @@ int runStream(const QStringList &args)
     qint64 injectRun = -1;
     qint64 injectPid = -1;
     double duration = 0;
-    bool rtp = false, loop = false, cc = false, pcr = false, startSync = true;
+    bool rtp = false, loop = false, cc = false, pcr = false, startSync = true, wholeSleeps = false;
 
     for (int i = 0; i < args.size(); ++i) {
         const QString &arg = args.at(i);
@@ -112,6 +115,8 @@ int runStream(const QStringList &args)
             pcr = true;
         } else if (arg == QLatin1String("--no-start-sync")) {
             startSync = false;
+        } else if (arg == QLatin1String("--whole-sleeps")) {
+            wholeSleeps = true;
         } else if (arg == QLatin1String("--dest") || arg == QLatin1String("--bitrate")
             || arg == QLatin1String("--inject-gap") || arg == QLatin1String("--inject-run")
             || arg == QLatin1String("--inject-pid") || arg == QLatin1String("--duration")) {
@@ -181,6 +186,7 @@ int runStream(const QStringList &args)
         }
     }
 
+    pacingclock::setSlicedSleep(!wholeSleeps);
     // The switches set the corrections directly ("RAW mode disable" ticked, each box as given).
     streamingtools tools(nullptr, true, cc, pcr, startSync, injectGap >= 0, injectPid >= 0,
         injectGap < 0 ? 1000 : injectGap, quint16(injectPid < 0 ? 0 : injectPid), injectRun < 0 ? 1 : injectRun);
