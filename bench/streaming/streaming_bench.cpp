@@ -50,6 +50,8 @@
 #include <sys/resource.h>
 #endif
 #ifdef Q_OS_LINUX
+#include "datagramarrival.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -471,20 +473,10 @@ int receive(const QString &listen, double seconds, quint64 bitrate, const QStrin
             nanosleep(&tick, nullptr);
             continue;
         }
-        qint64 arrival = -1;
-        for (cmsghdr *c = CMSG_FIRSTHDR(&message); c; c = CMSG_NXTHDR(&message, c)) {
-            if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SO_RXQ_OVFL) {
-                quint32 dropped = 0;
-                std::memcpy(&dropped, CMSG_DATA(c), sizeof dropped);
-                monitor.setReceiverDrops(dropped);
-            } else if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS) {
-                timespec ts;
-                std::memcpy(&ts, CMSG_DATA(c), sizeof ts);
-                arrival = qint64(ts.tv_sec) * 1000000000 + ts.tv_nsec;
-            }
-        }
-        if (arrival < 0)
-            arrival = realtimeNs();
+        const datagramarrival kernel = datagramarrival::of(message);
+        if (kernel.hasDrops)
+            monitor.setReceiverDrops(kernel.drops);
+        const qint64 arrival = kernel.arrivalNs >= 0 ? kernel.arrivalNs : realtimeNs();
         if (first < 0)
             first = arrival;
         if (arrival - first >= limit)

@@ -3,6 +3,7 @@
 
 #include "subcommands.h"
 
+#include "datagramarrival.h"
 #include "tsmonitor.h"
 #include "tsreport.h"
 
@@ -196,21 +197,10 @@ int runReceive(const QStringList &args)
         const ssize_t n = recvmsg(fd, &message, 0);
         if (n < 0)
             continue;
-        qint64 arrival = -1;
-        for (cmsghdr *c = CMSG_FIRSTHDR(&message); c; c = CMSG_NXTHDR(&message, c)) {
-            if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SO_RXQ_OVFL) {
-                quint32 dropped = 0;
-                std::memcpy(&dropped, CMSG_DATA(c), sizeof dropped);
-                monitor.setReceiverDrops(dropped);
-            }
-            if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS) {
-                timespec ts;
-                std::memcpy(&ts, CMSG_DATA(c), sizeof ts);
-                arrival = qint64(ts.tv_sec) * 1000000000 + ts.tv_nsec;
-            }
-        }
-        if (arrival < 0)
-            arrival = realtimeNs();
+        const datagramarrival kernel = datagramarrival::of(message);
+        if (kernel.hasDrops)
+            monitor.setReceiverDrops(kernel.drops);
+        const qint64 arrival = kernel.arrivalNs >= 0 ? kernel.arrivalNs : realtimeNs();
         if (first < 0)
             first = arrival;
         if (limit > 0 && arrival - first >= limit)
